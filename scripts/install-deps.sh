@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Velomira needs to build, play and test.
+# Idempotent: asks apt only for what is missing, and refreshes the package
+# lists only when something has to be installed.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config
+    libsdl1.2-compat-dev libsndfile1-dev libpng-dev libcli11-dev
+    libgtest-dev libbenchmark-dev
+    xvfb xdotool x11-utils
+    clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+echo "Installing: ${missing[*]}" >&2
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
