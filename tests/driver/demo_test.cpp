@@ -1,0 +1,103 @@
+// The demo's command-line rule, palette and pre-render loop.
+#include "driver/demo.h"
+#include "driver/playback.h"
+#include "synth/embedded_song.h"
+#include "synth/song.h"
+#include "synth/synth.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+uint32_t flags_for(std::vector<const char*> argv)
+{
+    return demo_video_flags(int(argv.size()), argv.data());
+}
+
+constexpr uint32_t Fullscreen = DemoFullscreen | DemoDoubleBuffer;
+constexpr uint32_t Windowed = DemoDoubleBuffer;
+
+TEST(CommandLine, FullScreenUnlessFirstArgumentIsExactlyDashW)
+{
+    EXPECT_EQ(flags_for({"velomira"}), Fullscreen);
+    EXPECT_EQ(flags_for({"velomira", "-w"}), Windowed);
+    EXPECT_EQ(flags_for({"velomira", "-W"}), Fullscreen);
+    EXPECT_EQ(flags_for({"velomira", "-wx"}), Fullscreen);
+    EXPECT_EQ(flags_for({"velomira", "w"}), Fullscreen);
+    EXPECT_EQ(flags_for({"velomira", "x", "-w"}), Fullscreen);
+    EXPECT_EQ(flags_for({"velomira", "-w", "extra"}), Windowed);
+}
+
+TEST(CommandLine, ProgramNameEndingInWInvertsTheChoice)
+{
+    EXPECT_EQ(flags_for({"velomiraw"}), Windowed);
+    EXPECT_EQ(flags_for({"/usr/games/velomiraw", "-w"}), Fullscreen);
+    EXPECT_EQ(flags_for({"./velomiraW"}), Fullscreen);   // case-sensitive
+    EXPECT_EQ(flags_for({"w/velomira"}), Fullscreen);    // only the last character counts
+    EXPECT_EQ(flags_for({""}), Fullscreen);
+    EXPECT_EQ(flags_for({"", "-w"}), Windowed);
+}
+
+TEST(CommandLine, MissingProgramNameIsTreatedAsEmpty)
+{
+    const char* argv[] = {nullptr};
+    EXPECT_EQ(demo_video_flags(0, argv), Fullscreen);
+}
+
+TEST(Palette, IndexIsABrightnessWithABlueTint)
+{
+    demo_build_palette();
+    auto rgb = [](int i) {
+        return std::vector<int>{DemoPalette[i].r, DemoPalette[i].g, DemoPalette[i].b, DemoPalette[i].unused};
+    };
+    EXPECT_EQ(rgb(0), (std::vector<int>{0, 0, 0, 0}));
+    EXPECT_EQ(rgb(85), (std::vector<int>{85, 85, 100, 0}));
+    EXPECT_EQ(rgb(216), (std::vector<int>{216, 216, 254, 0}));
+    EXPECT_EQ(rgb(255), (std::vector<int>{255, 255, 255, 0}));
+    for (int i = 217; i < 256; ++i)
+        EXPECT_EQ(DemoPalette[i].b, 255) << i;
+    for (int i = 1; i < 256; ++i) {
+        EXPECT_EQ(DemoPalette[i].r, i);
+        EXPECT_GE(DemoPalette[i].b, DemoPalette[i - 1].b);
+    }
+}
+
+// The parser works in place, so each test parses its own copy of the score.
+void load_embedded_song()
+{
+    synth_init(44100);
+    std::string text = EmbeddedSong;
+    ASSERT_GE(song_parse(text.data()), 0) << song_error();
+}
+
+TEST(Prerender, RendersUntilBar61WithOneFlushedDotPerBar)
+{
+    load_embedded_song();
+    std::FILE* dots = std::tmpfile();
+    ASSERT_NE(dots, nullptr);
+    int32_t blocks = demo_prerender(dots);
+    EXPECT_EQ(blocks, 5051);
+    EXPECT_EQ(SongPosition.load(), 5051 * 1024);
+    EXPECT_EQ(song_bar(SongPosition.load()), 61);
+
+    std::rewind(dots);
+    std::string text;
+    for (int c; (c = std::fgetc(dots)) != EOF;)
+        text.push_back(char(c));
+    std::fclose(dots);
+    EXPECT_EQ(text, std::string(61, '.'));
+}
+
+TEST(Prerender, WorksWithoutAProgressStream)
+{
+    synth_init(44100);
+    std::string empty;
+    ASSERT_EQ(song_parse(empty.data()), 0);
+    EXPECT_EQ(demo_prerender(nullptr), 5051);
+}
+
+} // namespace

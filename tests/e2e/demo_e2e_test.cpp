@@ -1,0 +1,224 @@
+// Runs the real velomira program the way a user would, without a display or
+// sound card: SDL's dummy video driver or a real X window under Xvfb, and the
+// disk audio driver, which writes what the callback delivers to a file.
+#include "driver/demo.h"
+#include "driver/playback.h"
+#include "synth/embedded_song.h"
+#include "synth/song.h"
+#include "synth/synth.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_file(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool have(const char* program)
+{
+    return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The disk audio driver at delay 0 pulls as fast as it can; a file size limit
+// and a hard kill keep a run that fails to end from filling the disk.
+const char* const Guard = "ulimit -f 100000; timeout -s KILL 240";
+
+struct Run {
+    int status = -1;
+    std::string out, err;
+};
+
+class DemoEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/velomira-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs a shell script in the test's directory; the demo's stdout, stderr
+    // and exit status are expected in the files out, err and status.
+    Run run_script(const std::string& script)
+    {
+        std::ofstream(dir / "run.sh") << "set -u\ncd '" << dir.string() << "'\n" << script << "\n";
+        std::system(("bash '" + (dir / "run.sh").string() + "'").c_str());
+        Run run;
+        std::string status = read_file(dir / "status");
+        run.status = status.empty() ? -1 : std::atoi(status.c_str());
+        run.out = read_file(dir / "out");
+        run.err = read_file(dir / "err");
+        return run;
+    }
+
+    // The program's output: a dot per bar, a newline, and the rate line.
+    static void expect_demo_output(const Run& run)
+    {
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::regex shape(R"(\.{61}\n(inf|[0-9]+\.[0-9]{6}) FPS\n)");
+        EXPECT_TRUE(std::regex_match(run.out, shape)) << "stdout was: " << run.out;
+    }
+
+    fs::path dir;
+};
+
+// The song the demo pre-renders, rendered here in-process for comparison.
+const std::vector<int16_t>& reference_song()
+{
+    static std::vector<int16_t> song = [] {
+        synth_init(44100);
+        std::string text = EmbeddedSong;
+        song_parse(text.data());
+        demo_prerender(nullptr);
+        return std::vector<int16_t>(SongBuffer, SongBuffer + SongBufferSamples);
+    }();
+    return song;
+}
+
+void expect_audio_is_the_song(const fs::path& raw)
+{
+    std::string bytes = read_file(raw);
+    ASSERT_EQ(bytes.size() % 4, 0u);
+    size_t frames = bytes.size() / 4;
+    // The show ends at bar 59 (sample 5,001,999); the device has been handed
+    // at least that much, and never more than the SongBuffer holds.
+    EXPECT_GE(frames, 4900000u);
+    EXPECT_LE(frames, size_t(SongBufferSamples));
+    const std::vector<int16_t>& song = reference_song();
+    size_t mismatches = 0, first = 0;
+    for (size_t i = 0; i < frames && i < song.size(); ++i) {
+        int16_t lr[2];
+        std::memcpy(lr, bytes.data() + 4 * i, 4);
+        if (lr[0] != song[i] || lr[1] != song[i]) {
+            if (mismatches++ == 0)
+                first = i;
+        }
+    }
+    EXPECT_EQ(mismatches, 0u) << "first differing frame " << first;
+}
+
+TEST_F(DemoEndToEnd, HeadlessRunEndsByItselfAndPlaysTheSongOnBothChannels)
+{
+    Run run = run_script(std::string("(") + Guard +
+                         " env SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw"
+                         " SDL_DISKAUDIODELAY=0 " VELOMIRA_BIN " -w > out 2> err; echo $? > status)");
+    expect_demo_output(run);
+    expect_audio_is_the_song(dir / "audio.raw");
+}
+
+TEST_F(DemoEndToEnd, MissingDisplayIsOneClearErrorAndStatusOne)
+{
+    Run run = run_script(std::string("(") + Guard +
+                         " env SDL_VIDEODRIVER=x11 DISPLAY=:4711 SDL_AUDIODRIVER=dummy " VELOMIRA_BIN
+                         " -w > out 2> err; echo $? > status)");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("velomira: cannot open a 640x480 8-bit screen"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, std::string(61, '.') + "\n");
+}
+
+// A real X server without a window manager, shared by the window tests.
+class DemoWindow : public DemoEndToEnd {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!have("Xvfb") || !have("xdotool"))
+            return;
+        for (int n = 90 + getpid() % 50; n < 190 && display.empty(); ++n) {
+            if (fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+                continue;
+            std::string name = ":" + std::to_string(n);
+            std::string command = "Xvfb " + name + " -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & echo $!";
+            std::FILE* pipe = popen(command.c_str(), "r");
+            char pid[32] = {};
+            if (!pipe || !std::fgets(pid, sizeof pid, pipe))
+                continue;
+            pclose(pipe);
+            server = std::atoi(pid);
+            std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+            for (int i = 0; i < 100 && !fs::exists(socket); ++i)
+                usleep(50000);
+            if (fs::exists(socket))
+                display = name;
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        if (server > 0)
+            std::system(("kill " + std::to_string(server)).c_str());
+    }
+    void SetUp() override
+    {
+        DemoEndToEnd::SetUp();
+        if (display.empty())
+            GTEST_SKIP() << "needs Xvfb and xdotool (scripts/install-deps.sh installs them)";
+    }
+
+    // Starts the demo in the background with real-time disk audio, waits for
+    // its window, records the window's geometry, then runs action on it.
+    Run run_in_window(const std::string& program, const std::string& args, const std::string& action)
+    {
+        return run_script("export DISPLAY=" + display + "\n(" + Guard +
+                          " env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null " + program + " " + args +
+                          " > out 2> err; echo $? > status) &\n"
+                          "id=\n"
+                          "for i in $(seq 1200); do id=$(xdotool search --name '^Velomira$' 2>/dev/null | head -1);"
+                          " [ -n \"$id\" ] && break; sleep 0.1; done\n"
+                          "[ -n \"$id\" ] && xdotool getwindowgeometry \"$id\" > geometry\n"
+                          "sleep 0.5\n" +
+                          action + "\nwait\n");
+    }
+
+    static inline std::string display;
+    static inline int server = 0;
+};
+
+TEST_F(DemoWindow, KeyPressEndsTheShow)
+{
+    Run run = run_in_window(VELOMIRA_BIN, "-w", "xdotool windowfocus --sync \"$id\"; xdotool key space");
+    expect_demo_output(run);
+    EXPECT_NE(read_file(dir / "geometry").find("Geometry: 640x480"), std::string::npos) << read_file(dir / "geometry");
+}
+
+TEST_F(DemoWindow, MouseButtonPressEndsTheShow)
+{
+    Run run = run_in_window(VELOMIRA_BIN, "-w", "xdotool mousemove --window \"$id\" 320 240 click 1");
+    expect_demo_output(run);
+}
+
+TEST_F(DemoWindow, ProgramNameEndingInWOpensAWindow)
+{
+    Run run = run_in_window(VELOMIRAW_BIN, "", "xdotool windowfocus --sync \"$id\"; xdotool key Escape");
+    expect_demo_output(run);
+    EXPECT_NE(read_file(dir / "geometry").find("Geometry: 640x480"), std::string::npos) << read_file(dir / "geometry");
+}
+
+TEST_F(DemoWindow, RunsToItsEndInAWindowWhenAudioPullsFast)
+{
+    Run run = run_script("export DISPLAY=" + display + "\n(" + Guard +
+                         " env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=0 " VELOMIRA_BIN
+                         " -w > out 2> err; echo $? > status)");
+    expect_demo_output(run);
+    expect_audio_is_the_song(dir / "audio.raw");
+}
+
+} // namespace
