@@ -1,0 +1,87 @@
+#include "tests/show/fake_r3d.h"
+
+#include "render3d/r3d.h"
+
+void r3d_set_target(uint8_t* pixels) { Fake.target = pixels; }
+
+void r3d_clear_color(float r, float g, float b, float)
+{
+    Fake.clearColor[0] = r;
+    Fake.clearColor[1] = g;
+    Fake.clearColor[2] = b;
+}
+
+void r3d_clear(int) { ++Fake.clears; }
+
+void r3d_load_identity()
+{
+    ++Fake.identities;
+    Fake.rotations.clear();
+}
+
+void r3d_translate(float x, float y, float z)
+{
+    Fake.translation[0] = x;
+    Fake.translation[1] = y;
+    Fake.translation[2] = z;
+}
+
+void r3d_rotate(float angle, float x, float y, float z) { Fake.rotations.push_back({angle, x, y, z}); }
+
+void r3d_color(float r, float g, float b)
+{
+    Fake.color[0] = r;
+    Fake.color[1] = g;
+    Fake.color[2] = b;
+}
+
+void r3d_normal(const float* n)
+{
+    for (int c = 0; c < 3; ++c)
+        Fake.normal[c] = n[c];
+}
+
+void r3d_enable(int capability)
+{
+    if (capability == R3D_LIGHTING)
+        Fake.lighting = true;
+}
+
+void r3d_disable(int capability)
+{
+    if (capability == R3D_LIGHTING)
+        Fake.lighting = false;
+}
+
+void r3d_light(int, int parameter, const float* values)
+{
+    if (parameter == R3D_LIGHT_COLOR)
+        for (int c = 0; c < 3; ++c)
+            Fake.light[c] = values[c];
+}
+
+void r3d_line_width(double width) { Fake.lineWidth = uint32_t(width); }
+
+void r3d_begin(int mode)
+{
+    Fake.open = FakeBatch{};
+    Fake.open.mode = mode;
+}
+
+void r3d_vertex(float x, float y, float z)
+{
+    Fake.open.vertices.push_back({x, y, z, Fake.color[0], Fake.color[1], Fake.color[2]});
+}
+
+void r3d_end()
+{
+    Fake.open.lighting = Fake.lighting;
+    Fake.open.lineWidth = Fake.lineWidth;
+    for (int c = 0; c < 3; ++c)
+        Fake.open.normal[c] = Fake.normal[c];
+    Fake.batches.push_back(Fake.open);
+    Fake.open.vertices.clear();
+}
+
+void r3d_draw_line(uint8_t, float, float, float, float, float, float) {}
+void r3d_fill_polygon(const float (*)[4], int32_t, uint8_t) {}
