@@ -2,6 +2,7 @@
 #include "show/offline.h"
 
 #include "driver/playback.h"
+#include "render3d/r3d.h"
 #include "show/levels.h"
 #include "show/ribbon.h"
 #include "show/show.h"
@@ -34,6 +35,9 @@ int64_t offline_frame_at(int32_t ms, int32_t fps)
 
 void offline_start()
 {
+    // As at program start: the pipeline's persistent state (line width,
+    // lighting, matrices) must not carry over from an earlier run.
+    R3d = R3dContext{};
     Show = ShowState{};
     Ribbon = RibbonState{};
     Levels = LevelState{};

@@ -26,7 +26,8 @@ int64_t offline_last_frame(int32_t fps);
 // The frame on screen at a show time: the last k with ms_k <= ms.
 int64_t offline_frame_at(int32_t ms, int32_t fps);
 
-// Resets the show's state (timeline, ribbon, levels) and QuitRequested.
+// Resets the show's state (timeline, ribbon, levels), the drawing context
+// and QuitRequested, as at program start.
 void offline_start();
 // Plays frame k into pixels; returns true when the show requested its end.
 bool offline_play_frame(uint8_t* pixels, int64_t frame, int32_t fps);

@@ -1,0 +1,204 @@
+// The capture tool's pieces: frame ranges, colour conversion, PNG round trip
+// and files that appear only when complete.
+#include "driver/demo.h"
+#include "tools/velomira-capture/capture_range.h"
+#include "tools/velomira-capture/output_file.h"
+#include "tools/velomira-capture/png_frame.h"
+#include "tools/velomira-capture/y4m.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+
+#include <filesystem>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(FrameRange, FirstToEndExcluded)
+{
+    CaptureRange range;
+    std::string error;
+    ASSERT_TRUE(capture_range_parse("10:20", 8507, range, error)) << error;
+    EXPECT_EQ(range.first, 10);
+    EXPECT_EQ(range.end, 20);
+}
+
+TEST(FrameRange, OpenEndAndOverlongEndRunToTheLastFrame)
+{
+    CaptureRange range;
+    std::string error;
+    ASSERT_TRUE(capture_range_parse("8000:", 8507, range, error)) << error;
+    EXPECT_EQ(range.end, 8508);
+    ASSERT_TRUE(capture_range_parse("8000:99999", 8507, range, error)) << error;
+    EXPECT_EQ(range.end, 8508);
+}
+
+TEST(FrameRange, MalformedEmptyOrPastTheEndIsRefusedNamingTheOption)
+{
+    for (const char* text : {"", "5", "a:b", "5:x", ":9", "-1:5", "5:5", "9:3", "8508:8600", "1:2:3", " 1:2"}) {
+        CaptureRange range;
+        std::string error;
+        EXPECT_FALSE(capture_range_parse(text, 8507, range, error)) << text;
+        EXPECT_EQ(error.rfind(std::string("--frames ") + text + ":", 0), 0u) << error;
+    }
+}
+
+TEST(FrameRange, AtPicksTheFrameOnScreen)
+{
+    CaptureRange range;
+    std::string error;
+    ASSERT_TRUE(capture_range_at(40.0, 75, 8507, range, error));
+    EXPECT_EQ(range.first, 3000);
+    EXPECT_EQ(range.end, 3001);
+    ASSERT_TRUE(capture_range_at(0.013, 75, 8507, range, error));   // frame 1 starts at 14 ms
+    EXPECT_EQ(range.first, 0);
+    ASSERT_TRUE(capture_range_at(2.5, 1, 114, range, error));
+    EXPECT_EQ(range.first, 2);
+    ASSERT_TRUE(capture_range_at(113.427, 75, 8507, range, error));
+    EXPECT_EQ(range.first, 8507);
+}
+
+TEST(FrameRange, AtOutsideTheShowIsRefused)
+{
+    CaptureRange range;
+    std::string error;
+    EXPECT_FALSE(capture_range_at(113.5, 75, 8507, range, error));
+    EXPECT_NE(error.find("--at"), std::string::npos);
+    EXPECT_NE(error.find("113.427"), std::string::npos);
+    EXPECT_FALSE(capture_range_at(-1, 75, 8507, range, error));
+}
+
+class Conversion : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        demo_build_palette();
+        y4m_build_tables(tables, DemoPalette);
+    }
+    Y4mTables tables;
+};
+
+TEST_F(Conversion, BlackAndWhiteHaveNeutralChroma)
+{
+    EXPECT_EQ(tables.luma[0], 0);
+    EXPECT_EQ(tables.luma[255], 255);
+    EXPECT_FLOAT_EQ(tables.cb[0], 128.0f);
+    EXPECT_FLOAT_EQ(tables.cr[255], 128.0f);
+}
+
+TEST_F(Conversion, BlueTintRaisesCbAndLowersCr)
+{
+    // Index 100 is (100, 100, 117): full-range BT.601.
+    EXPECT_EQ(tables.luma[100], 102);               // 0.886 * 100 + 0.114 * 117 = 101.94
+    EXPECT_NEAR(tables.cb[100], 136.5, 1e-3);       // 128 + 0.5 * 17
+    EXPECT_NEAR(tables.cr[100], 126.61770, 1e-3);   // 128 - 0.081312 * 17
+}
+
+TEST_F(Conversion, ChromaAveragesEachTwoByTwoBlock)
+{
+    std::vector<uint8_t> pixels(FramePixels, 0);
+    // Top-left block: one blue-tinted pixel (index 217: blue 255) and three black.
+    pixels[1] = 217;
+    // Second block: all white.
+    for (int i : {2, 3, FrameWidth + 2, FrameWidth + 3})
+        pixels[size_t(i)] = 255;
+    std::vector<uint8_t> planes(FramePixels * 3 / 2);
+    y4m_convert(tables, pixels.data(), planes.data());
+    const uint8_t* cb = planes.data() + FramePixels;
+    const uint8_t* cr = cb + FramePixels / 4;
+    EXPECT_EQ(planes[0], 0);
+    EXPECT_EQ(planes[1], tables.luma[217]);
+    EXPECT_EQ(cb[0], uint8_t(std::lround((tables.cb[217] + 3 * 128.0) / 4)));
+    EXPECT_EQ(cr[0], uint8_t(std::lround((tables.cr[217] + 3 * 128.0) / 4)));
+    EXPECT_EQ(cb[1], 128);
+    EXPECT_EQ(cb[2], 128);
+}
+
+TEST(Y4mHeader, DeclaresSizeRateAndFullRange420)
+{
+    EXPECT_EQ(y4m_header(30), "YUV4MPEG2 W640 H480 F30:1 Ip A1:1 C420jpeg XCOLORRANGE=FULL\n");
+}
+
+class Files : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/velomira-capture-unit-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    size_t entries() const { return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator())); }
+    fs::path dir;
+};
+
+TEST_F(Files, PalettedPngKeepsIndicesAndPalette)
+{
+    demo_build_palette();
+    std::vector<uint8_t> pixels(FramePixels);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = uint8_t(i * 7 + i / 640);
+    OutputFile file;
+    std::string error;
+    std::string path = (dir / "frame.png").string();
+    ASSERT_TRUE(file.open(path, error)) << error;
+    ASSERT_TRUE(png_write_paletted(file.file, pixels.data(), FrameWidth, FrameHeight, DemoPalette, error)) << error;
+    ASSERT_TRUE(file.commit(error)) << error;
+    PalettedImage image;
+    ASSERT_TRUE(png_read_paletted(path, image, error)) << error;
+    EXPECT_EQ(image.width, 640);
+    EXPECT_EQ(image.height, 480);
+    EXPECT_EQ(image.pixels, pixels);
+    ASSERT_EQ(image.palette.size(), 256u);
+    EXPECT_EQ(image.palette[85].b, 100);
+    EXPECT_EQ(image.palette[255].r, 255);
+}
+
+TEST_F(Files, ReadingSomethingElseIsAnError)
+{
+    std::string path = (dir / "not.png").string();
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fputs("hello", f);
+    std::fclose(f);
+    PalettedImage image;
+    std::string error;
+    EXPECT_FALSE(png_read_paletted(path, image, error));
+    EXPECT_NE(error.find("not.png"), std::string::npos);
+    EXPECT_FALSE(png_read_paletted((dir / "missing.png").string(), image, error));
+}
+
+TEST_F(Files, OutputAppearsOnlyOnCommit)
+{
+    std::string path = (dir / "out.bin").string();
+    std::string error;
+    {
+        OutputFile file;
+        ASSERT_TRUE(file.open(path, error));
+        std::fputs("partial", file.file);
+        EXPECT_FALSE(fs::exists(path));
+    }   // dropped without commit
+    EXPECT_EQ(entries(), 0u);
+    OutputFile file;
+    ASSERT_TRUE(file.open(path, error));
+    std::fputs("whole", file.file);
+    ASSERT_TRUE(file.commit(error));
+    EXPECT_EQ(fs::file_size(path), 5u);
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(Files, UnwritablePlaceIsReportedWithItsPath)
+{
+    OutputFile file;
+    std::string error;
+    std::string path = (dir / "no-such-dir" / "out.y4m").string();
+    EXPECT_FALSE(file.open(path, error));
+    EXPECT_NE(error.find(path), std::string::npos);
+    EXPECT_NE(error.find("No such file"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,346 @@
+// velomira-capture: plays the demo offline at a fixed frame rate and writes
+// the frames (YUV4MPEG2 video, paletted PNGs) and the music (WAV), without a
+// display or a sound device and the same on every run.
+//
+// The music is rendered exactly as the demo renders it; frame k then has show
+// time ceil(k * 1000 / fps) ms and sees the song at the sample playing then
+// (show/offline.h). Every output is written under a temporary name and
+// appears only when it is complete; on any failure nothing is left behind.
+#include "driver/demo.h"
+#include "driver/playback.h"
+#include "show/offline.h"
+#include "synth/embedded_song.h"
+#include "synth/song.h"
+#include "synth/synth.h"
+#include "tools/velomira-capture/capture_range.h"
+#include "tools/velomira-capture/output_file.h"
+#include "tools/velomira-capture/png_frame.h"
+#include "tools/velomira-capture/wav.h"
+#include "tools/velomira-capture/y4m.h"
+
+#include <CLI/CLI.hpp>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* Program = "velomira-capture";
+
+volatile std::sig_atomic_t Interrupted = 0;
+void on_signal(int) { Interrupted = 1; }
+
+struct Options {
+    std::string y4m;
+    std::string pngDir;
+    std::string wav;
+    std::string frames;
+    double at = -1;
+    int32_t fps = OfflineMaxFps;
+    bool quiet = false;
+};
+
+// Everything written so far, so that a failure can take it all back.
+struct Outputs {
+    OutputFile y4m;
+    std::FILE* y4mStream = nullptr;   // the temporary file, or stdout for "-"
+    std::string pngDir;
+    bool createdPngDir = false;
+    std::vector<std::string> pngs;   // committed PNG files of this run
+    OutputFile wav;
+    bool wavCommitted = false;
+    Y4mTables tables;
+
+    void take_back()
+    {
+        y4m.discard();
+        wav.discard();
+        if (wavCommitted)
+            std::remove(wav.path.c_str());
+        for (const std::string& png : pngs)
+            std::remove(png.c_str());
+        std::error_code ignored;
+        if (createdPngDir)
+            fs::remove(pngDir, ignored);
+    }
+};
+
+using Clock = std::chrono::steady_clock;
+
+std::string minutes_text(double seconds)
+{
+    int32_t whole = int32_t(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d:%02d", whole / 60, whole % 60);
+    return text;
+}
+
+// A one-line bar on stderr, redrawn at most ten times a second; only when
+// stderr is a terminal.
+struct Progress {
+    bool enabled = false;
+    int64_t total = 0;
+    Clock::time_point start = Clock::now();
+    Clock::time_point shown{};
+
+    void update(int64_t done, bool force = false)
+    {
+        if (!enabled)
+            return;
+        Clock::time_point now = Clock::now();
+        if (!force && now - shown < std::chrono::milliseconds(100))
+            return;
+        shown = now;
+        double elapsed = std::chrono::duration<double>(now - start).count();
+        double rate = elapsed > 0 ? double(done) / elapsed : 0;
+        constexpr int Width = 30;
+        int filled = total > 0 ? int(Width * done / total) : Width;
+        std::string bar(size_t(filled), '#');
+        bar.resize(Width, '.');
+        std::string left = rate > 0 ? minutes_text(double(total - done) / rate) : "-:--";
+        std::fprintf(stderr, "\r%s [%s] %lld/%lld frames  %.0f fps  %s left  ", Program, bar.c_str(),
+                     (long long)done, (long long)total, rate, left.c_str());
+        std::fflush(stderr);
+    }
+    void finish()
+    {
+        if (enabled)
+            std::fprintf(stderr, "\r%*s\r", 100, "");
+    }
+};
+
+int fail(Outputs& outputs, const std::string& message)
+{
+    outputs.take_back();
+    std::fprintf(stderr, "%s: %s\n", Program, message.c_str());
+    return 1;
+}
+
+std::string png_name(const std::string& dir, int64_t frame)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%05lld.png", (long long)frame);
+    return (fs::path(dir) / name).string();
+}
+
+// Creates the PNG directory if needed and proves it writable before the long
+// work starts.
+bool prepare_png_dir(Outputs& outputs, const std::string& dir, std::string& error)
+{
+    outputs.pngDir = dir;
+    std::error_code code;
+    if (!fs::exists(dir, code)) {
+        if (!fs::create_directories(dir, code)) {
+            error = "cannot create --png directory " + dir + ": " + code.message();
+            return false;
+        }
+        outputs.createdPngDir = true;
+    } else if (!fs::is_directory(dir, code)) {
+        error = "--png " + dir + " is not a directory";
+        return false;
+    }
+    OutputFile probe;
+    if (!probe.open(png_name(dir, 0), error)) {
+        error = "cannot write into --png directory " + dir + ": " + errno_text();
+        return false;
+    }
+    return true;
+}
+
+bool write_png(Outputs& outputs, const uint8_t* pixels, int64_t frame, std::string& error)
+{
+    OutputFile file;
+    std::string path = png_name(outputs.pngDir, frame);
+    if (!file.open(path, error))
+        return false;
+    if (!png_write_paletted(file.file, pixels, FrameWidth, FrameHeight, DemoPalette, error)) {
+        error = "cannot write " + path + ": " + error;
+        return false;
+    }
+    if (!file.commit(error))
+        return false;
+    outputs.pngs.push_back(path);
+    return true;
+}
+
+std::string summary(const Options& options, const Outputs& outputs, const CaptureRange& range, double seconds)
+{
+    int64_t count = range.end - range.first;
+    char text[256];
+    std::snprintf(text, sizeof text, "%lld frame%s (%lld to %lld, %.3f s to %.3f s of the show) at %d fps in %.1f s",
+                  (long long)count, count == 1 ? "" : "s", (long long)range.first, (long long)(range.end - 1),
+                  offline_frame_ms(range.first, options.fps) / 1000.0,
+                  offline_frame_ms(range.end, options.fps) / 1000.0, options.fps, seconds);
+    std::string line = std::string(Program) + ": " + text;
+    std::vector<std::string> written;
+    if (!options.y4m.empty())
+        written.push_back(options.y4m == "-" ? "video to stdout" : options.y4m);
+    if (!options.pngDir.empty())
+        written.push_back(std::to_string(outputs.pngs.size()) + (outputs.pngs.size() == 1 ? " PNG in " : " PNGs in ") +
+                          options.pngDir);
+    if (!options.wav.empty())
+        written.push_back(options.wav);
+    if (written.empty())
+        written.push_back("no output");
+    for (size_t i = 0; i < written.size(); ++i)
+        line += (i == 0 ? ": " : ", ") + written[i];
+    return line;
+}
+
+int run(const Options& options)
+{
+    Outputs outputs;
+    std::string error;
+    int64_t lastFrame = offline_last_frame(options.fps);
+    CaptureRange range{0, lastFrame + 1};
+    if (!options.frames.empty() && !capture_range_parse(options.frames, lastFrame, range, error))
+        return fail(outputs, error);
+    if (options.at >= 0 && !capture_range_at(options.at, options.fps, lastFrame, range, error))
+        return fail(outputs, error);
+    if (options.y4m == "-" && isatty(fileno(stdout)))
+        return fail(outputs, "--y4m -: standard output is a terminal; pipe it into a program or give a file name");
+
+    // Open every output before the long work, so a bad path fails at once.
+    if (!options.y4m.empty()) {
+        if (options.y4m == "-") {
+            outputs.y4mStream = stdout;
+        } else {
+            if (!outputs.y4m.open(options.y4m, error))
+                return fail(outputs, "--y4m: " + error);
+            outputs.y4mStream = outputs.y4m.file;
+        }
+    }
+    if (!options.pngDir.empty() && !prepare_png_dir(outputs, options.pngDir, error))
+        return fail(outputs, error);
+    if (!options.wav.empty() && !outputs.wav.open(options.wav, error))
+        return fail(outputs, "--wav: " + error);
+
+    Progress progress;
+    progress.enabled = !options.quiet && isatty(fileno(stderr));
+    progress.total = range.end;
+    if (progress.enabled)
+        std::fprintf(stderr, "%s: rendering the music...", Program), std::fflush(stderr);
+    Clock::time_point start = Clock::now();
+
+    synth_init(44100);
+    if (song_parse(EmbeddedSong) < 0)
+        return fail(outputs, std::string("the built-in song does not parse: ") + song_error());
+    demo_prerender(nullptr);
+    demo_build_palette();
+
+    // The music first: a player reading the video from a pipe finds the
+    // finished WAV beside it when the first frame arrives.
+    if (!options.wav.empty()) {
+        int32_t first = offline_song_position(offline_frame_ms(range.first, options.fps));
+        int32_t end = offline_song_position(offline_frame_ms(range.end, options.fps));
+        if (!wav_write_song(outputs.wav.file, std::min(first, SongBufferSamples),
+                            std::min(end, SongBufferSamples), error))
+            return fail(outputs, "cannot write " + options.wav + ": " + error);
+        if (!outputs.wav.commit(error))
+            return fail(outputs, error);
+        outputs.wavCommitted = true;
+    }
+    if (outputs.y4mStream) {
+        y4m_build_tables(outputs.tables, DemoPalette);
+        std::fputs(y4m_header(options.fps).c_str(), outputs.y4mStream);
+    }
+
+    static uint8_t pixels[FramePixels];
+    offline_start();
+    progress.start = Clock::now();
+    for (int64_t frame = 0; frame < range.end; ++frame) {
+        if (Interrupted)
+            return fail(outputs, "interrupted; nothing written");
+        offline_play_frame(pixels, frame, options.fps);
+        if (frame >= range.first) {
+            if (outputs.y4mStream && !y4m_frame(outputs.y4mStream, outputs.tables, pixels))
+                return fail(outputs, "cannot write --y4m " + options.y4m + ": " + errno_text());
+            if (!options.pngDir.empty() && !write_png(outputs, pixels, frame, error))
+                return fail(outputs, error);
+        }
+        progress.update(frame + 1);
+    }
+    progress.update(range.end, true);
+    progress.finish();
+
+    if (outputs.y4m.file && !outputs.y4m.commit(error))
+        return fail(outputs, error);
+    if (outputs.y4mStream == stdout && std::fflush(stdout) != 0)
+        return fail(outputs, "cannot write --y4m to stdout: " + errno_text());
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::fprintf(stderr, "%s\n", summary(options, outputs, range, seconds).c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    CLI::App app{"Plays the Velomira show offline at a fixed frame rate and writes its frames and music.\n"
+                 "The same command always gives the same files; no display or sound device is needed.",
+                 Program};
+    app.footer("Frame k shows the demo at ceil(k * 1000 / fps) ms; the last frame is the one in which the show "
+               "ends (frame 8507 at 75 fps, 113.44 s).\n\n"
+               "Examples:\n"
+               "  velomira-capture --png stills --at 40            one still, 40 s into the show\n"
+               "  velomira-capture --y4m show.y4m --wav show.wav   the whole show and its music\n"
+               "  velomira-capture --wav show.wav --y4m - | ffmpeg -i - -i show.wav -c:v libx264 -pix_fmt yuv420p "
+               "-c:a aac -shortest show.mp4");
+    app.add_option("--y4m", options.y4m, "Write YUV4MPEG2 video (4:2:0, full range) to FILE; - for stdout")
+        ->option_text("FILE");
+    app.add_option("--png", options.pngDir, "Write one 8-bit paletted PNG per frame, DIR/frame-00000.png ...")
+        ->option_text("DIR");
+    app.add_option("--wav", options.wav, "Write the music of the captured frames, 44100 Hz 16-bit stereo")
+        ->option_text("FILE");
+    CLI::Option* frames = app.add_option("--frames", options.frames,
+                                         "Write only frames FIRST to END-1 (END may be left out: to the end); "
+                                         "earlier frames are still played")
+                              ->option_text("FIRST:END");
+    app.add_option("--at", options.at, "Write only the frame on screen SECONDS into the show")
+        ->option_text("SECONDS")
+        ->excludes(frames);
+    app.add_option("--fps", options.fps, "Frames per second, 1 to 75 (default 75: every frame one show tick)")
+        ->option_text("N")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                int value = 0;
+                auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), value);
+                bool whole = code == std::errc() && end == text.data() + text.size();
+                return whole && value >= 1 && value <= OfflineMaxFps ? "" : text + " is not a whole number from 1 to 75";
+            },
+            "1 to 75"));
+    app.add_flag("-q,--quiet", options.quiet, "No progress bar");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "%s: %s (see --help)\n", Program, e.what());
+        return 2;
+    }
+    if (!app.get_option("--at")->empty() && options.at < 0) {
+        std::fprintf(stderr, "%s: --at %g: the show time cannot be negative\n", Program, options.at);
+        return 2;
+    }
+
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    // A closed pipe or a file size limit shows up as a write error, which
+    // takes back the partial output, instead of killing the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    return run(options);
+}
