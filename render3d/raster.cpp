@@ -20,6 +20,10 @@
 #include <bit>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Integer steps wrap like the two's-complement registers they model; done in
@@ -227,18 +231,39 @@ void fill_span(int32_t row, uint8_t colour) {
         depth = advance(depth, step, int64_t(0) - start);
         start = 0;
     }
-    // Written without branches (a store of the old value where the test
-    // fails) so that the compiler can vectorise it; the depth of pixel k is
-    // the start depth plus k steps, wrapped to 16 bits.
     uint8_t* pixels = R3d.target + row * R3dWidth;
     int16_t* depths = R3d.DepthBuffer + row * R3dWidth;
-    const uint16_t base = uint16_t(depth);
+    uint16_t d = uint16_t(depth);
     const uint16_t delta = uint16_t(step);
-    for (int32_t x = start; x < end; x++) {
-        const int16_t d = int16_t(uint16_t(base + uint32_t(delta) * uint32_t(x - start)));
-        const bool nearer = d >= depths[x];
-        pixels[x] = nearer ? colour : pixels[x];
-        depths[x] = nearer ? d : depths[x];
+    int32_t x = start;
+#if defined(__SSE2__)
+    // Eight pixels at a time while eight fit in the row. Lanes past the end
+    // of the span store back what they loaded, so a short span costs one
+    // pass; the depth of lane k is d + k steps, wrapped like the scalar sum.
+    const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m128i ramp = _mm_mullo_epi16(_mm_set1_epi16(int16_t(delta)), lanes);
+    const __m128i colours = _mm_set1_epi8(int8_t(colour));
+    for (; x < end && x <= R3dWidth - 8; x += 8) {
+        const __m128i inSpan = _mm_cmplt_epi16(lanes, _mm_set1_epi16(int16_t(std::min(end - x, 8))));
+        const __m128i fresh = _mm_add_epi16(_mm_set1_epi16(int16_t(d)), ramp);
+        const __m128i stored = _mm_loadu_si128(reinterpret_cast<const __m128i*>(depths + x));
+        const __m128i pass = _mm_andnot_si128(_mm_cmpgt_epi16(stored, fresh), inSpan);
+        const __m128i newDepths = _mm_or_si128(_mm_and_si128(pass, fresh), _mm_andnot_si128(pass, stored));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(depths + x), newDepths);
+        const __m128i pass8 = _mm_packs_epi16(pass, pass);
+        const __m128i old = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixels + x));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(pixels + x),
+                         _mm_or_si128(_mm_and_si128(pass8, colours), _mm_andnot_si128(pass8, old)));
+        d = uint16_t(d + uint32_t(delta) * 8u);
+    }
+#endif
+    // The last few pixels of a row (and everything without SSE2).
+    for (; x < end; x++) {
+        if (int16_t(d) >= depths[x]) {
+            pixels[x] = colour;
+            depths[x] = int16_t(d);
+        }
+        d = uint16_t(d + delta);
     }
 }
 
