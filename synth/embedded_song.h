@@ -1,5 +1,7 @@
-// The demo's score, carried inside the program as writable text (the parser
-// works on it in place).
+// The demo's score, carried inside the program as a NUL-terminated writable
+// text: song_parse works on it in place (it removes blanks and overwrites
+// separators), so it can be parsed only once per run. Copy it first to parse
+// it again.
 #pragma once
 
 extern char EmbeddedSong[];

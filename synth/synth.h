@@ -1,9 +1,60 @@
-// Synthesizer entry points (minimal until the synthesizer lands).
+// Synthesizer: instrument synthesis and the sequencer/mixer.
+//
+// Owns Synth: the sample rate, the four wave tables (square, sine, sawtooth,
+// noise) and the 30 Voice slots, one per track. Instruments are not
+// synthesized per note: song_parse (song.h) has instrument_render turn each
+// instrument line into a one-shot block of float samples at the base pitch
+// SampleRate / WaveTableLength (262.5 Hz at 44100), and synth_render replays
+// those blocks resampled to each note's pitch, adds the per-track echo lines,
+// clamps the mix to +-6.0 and scales it to 16 bits.
+//
+// Order of calls: synth_init(44100) (also empties the Song's tracks and
+// zeroes SongPosition), song_parse(text) or song_load(path), then
+// synth_render(out, n) as often as wanted. The output does not depend on how
+// the samples are split into calls: all state lives between calls.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
-// Prepares the synthesizer for a sample rate; zeroes SongPosition.
+inline constexpr int32_t WaveSquare = 0;
+inline constexpr int32_t WaveSine = 1;
+inline constexpr int32_t WaveSaw = 2;
+inline constexpr int32_t WaveNoise = 3;
+
+inline constexpr int32_t BaseDivisor = 262;        // WaveTableLength = SampleRate / 262
+inline constexpr int32_t MaxVoices = 30;           // one per track; voice 0 never plays
+
+// One voice per track: the note being replayed and the track's place in its
+// play list. Start values are those synth_init gives every slot.
+struct Voice {
+    int32_t entryIndex = -1;   // current track entry; -1 not started, -2 finished
+    int32_t rowIndex = -1;     // current cell of the current pattern
+    float playPos = -1.0f;     // read position in the instrument's samples; < 0: silent
+    float step = 0.0f;         // added to playPos per output sample (note value / 262)
+    float slide = 0.0f;        // added to step per output sample while playing ("sld")
+    float volume = 1.0f;       // gain of the dry note ("vol"); 1.0 is exact unity
+    uint8_t echoOn = 0;        // 1 while the note is fed into the track's echo line
+};
+
+struct SynthState {
+    int32_t SampleRate = 0;
+    int32_t WaveTableLength = 0;                 // one period of square, sine, saw
+    std::vector<float> WaveTable[4];             // indexed by waveform; noise has SampleRate entries
+    Voice voices[MaxVoices];
+};
+inline SynthState Synth;   // the one instance
+
+// Prepares the synthesizer for a sample rate (at least BaseDivisor): note
+// values, wave tables, voices and tracks reset, SongPosition = 0.
 void synth_init(int32_t sampleRate);
+
+// Renders instrument `instrument` of the Song into its samples, which the
+// parser has sized to sampleLength. Envelope lengths must be >= 0 and not
+// both attack and release 0 (the parser refuses such lines).
+void instrument_render(int32_t attack, int32_t decay, int32_t sustain, int32_t release,
+                       int32_t modRate, int32_t sweep, int32_t instrument, int32_t waveform);
+
 // Renders count mono samples at out and advances SongPosition by count.
+// Requires synth_init and a successful song_parse.
 void synth_render(int16_t* out, int32_t count);

@@ -1,0 +1,4 @@
+#include "synth/embedded_song.h"
+
+char EmbeddedSong[] =
+    "bpm:125\n";

@@ -1,0 +1,200 @@
+// Sequencer and mixer: row steps, note replay, echo lines, clamp and scale.
+//
+// The mix is computed track by track over runs of samples rather than sample
+// by sample: within a run no row step happens and each echo index simply
+// counts up, so the two remainders per track and sample disappear. Every
+// sample's sum is still 0.0 + v1 + v2 + ... in track order, in single
+// precision, so the result is bit-identical to mixing one sample at a time.
+#include "synth/synth.h"
+
+#include "driver/playback.h"
+#include "synth/note_table.h"
+#include "synth/song.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr float NoteStep = 1.0f / 262.0f;        // note value -> playPos step
+constexpr double SlideFactor = 0.00001;          // "sld" argument -> step change per sample
+constexpr double VolumeFactor = 0.01;            // "vol" argument is a percentage
+constexpr double EchoFeedback = 0.6;             // recirculation of an idle echo line
+constexpr double EchoSend = 0.2;                 // what a playing voice feeds into its line
+constexpr float MixLimit = 6.0f;
+// One unit in the last place below 32767/6: a clamped +-6.0 gives +-32766.
+constexpr double OutputScale = 5461.166666666666;
+constexpr int32_t RunSamples = 1024;             // mix buffer size
+
+// The cell at rowIndex, where a pattern without an end marker (possible
+// only in a song the parser rejected) ends at the table's edge.
+inline int32_t cell_at(const Pattern& pattern, int32_t rowIndex)
+{
+    return rowIndex < MaxCells ? pattern[size_t(rowIndex)] : PatternEnd;
+}
+
+// One row for every played track: advance through the pattern and the play
+// list, then act on the cell.
+void row_step(int32_t played)
+{
+    for (int32_t t = 1; t <= played; ++t) {
+        Voice& voice = Synth.voices[t];
+        const Track& track = Song.tracks[t];
+        if (voice.entryIndex == -2)
+            continue;
+        voice.rowIndex = voice.rowIndex + 1;
+        if (voice.entryIndex == -1 ||
+            cell_at(Song.patterns[track[size_t(voice.entryIndex)]], voice.rowIndex) == PatternEnd) {
+            voice.entryIndex = voice.entryIndex + 1;
+            if (track[size_t(voice.entryIndex)] == TrackLoop)
+                voice.entryIndex = 0;
+            if (track[size_t(voice.entryIndex)] == TrackEnd)
+                voice.entryIndex = -2;
+            voice.rowIndex = 0;
+        }
+        if (voice.entryIndex == -2)
+            continue;
+        const Pattern& pattern = Song.patterns[track[size_t(voice.entryIndex)]];
+        const int32_t cell = cell_at(pattern, voice.rowIndex);
+        switch (cell) {
+        case CellEmpty:
+        case PatternEnd:   // an empty pattern (rejected songs only) is a silent row
+            break;
+        case CmdSld:
+            voice.rowIndex = voice.rowIndex + 1;
+            voice.slide = float(double(cell_at(pattern, voice.rowIndex)) * SlideFactor);
+            break;
+        case CmdVol:
+            voice.rowIndex = voice.rowIndex + 1;
+            voice.volume = float(double(cell_at(pattern, voice.rowIndex)) * VolumeFactor);
+            break;
+        case CmdStop:
+            voice.playPos = -1.0f;
+            break;
+        case CmdEcho0:
+            voice.echoOn = 0;
+            break;
+        case CmdEcho1:
+            voice.echoOn = 1;
+            break;
+        default:   // a note: restart the instrument at the note's pitch
+            voice.playPos = 0.0f;
+            voice.step = float(cell) * NoteStep;
+            break;
+        }
+    }
+}
+
+// The idle part of a run: the echo line recirculates at 0.6 and is heard.
+// echo[k + 1] is the slot written EchoLength - 1 samples ago.
+void mix_idle(float* __restrict echo, float* __restrict mix, int32_t n)
+{
+    for (int32_t k = 0; k < n; ++k) {
+        const float delayed = echo[k + 1];
+        echo[k] = float(double(delayed) * EchoFeedback);
+        mix[k] += delayed;
+    }
+}
+
+// A run of the voice's note; returns how many samples it sounded before it
+// ended (n when it is still playing).
+int32_t mix_note(Voice& voice, const Instrument& ins, float* __restrict echo, float* __restrict mix,
+                 int32_t n)
+{
+    const float* samples = ins.samples.data();
+    const float end = float(ins.sampleLength);
+    const float volume = voice.volume;
+    const float slide = voice.slide;
+    const bool echoOn = voice.echoOn != 0;
+    float playPos = voice.playPos;
+    float step = voice.step;
+    int32_t k = 0;
+    while (k < n) {
+        const float delayed = echo[k + 1];
+        const float v = delayed + samples[int32_t(playPos)] * volume;
+        echo[k] = echoOn ? float(double(v) * EchoSend) : float(double(delayed) * EchoFeedback);
+        mix[k] += v;
+        ++k;
+        playPos = playPos + step;
+        step = step + slide;
+        if (playPos >= end || playPos < 0.0f) {
+            playPos = -1.0f;
+            break;
+        }
+    }
+    voice.playPos = playPos;
+    voice.step = step;
+    return k;
+}
+
+// Track t's contribution to n samples starting at song position `position`.
+void mix_track(int32_t t, int32_t position, float* mix, int32_t n)
+{
+    Voice& voice = Synth.voices[t];
+    Instrument& ins = Song.instruments[t];
+    const int32_t echoLength = Song.EchoLength;
+    if (ins.sampleLength == 0 || int64_t(ins.echoLine.size()) < echoLength)
+        return;   // only in a song the parser rejected
+    float* echo = ins.echoLine.data();
+    int32_t write = position % echoLength;
+    int32_t i = 0;
+    while (i < n) {
+        // Slot `write` is refilled from slot write + 1; at the line's last
+        // slot the read wraps to slot 0, a run of one sample.
+        float* at = echo + write;
+        int32_t run;
+        float wrapped[2];
+        if (write == echoLength - 1) {
+            run = 1;
+            wrapped[1] = echo[0];
+            at = wrapped;
+        } else {
+            run = std::min(n - i, echoLength - 1 - write);
+        }
+        int32_t done = 0;
+        if (voice.playPos >= 0.0f)
+            done = mix_note(voice, ins, at, mix + i, run);
+        mix_idle(at + done, mix + i + done, run - done);
+        if (at == wrapped)
+            echo[write] = wrapped[0];
+        i += run;
+        write = write + run == echoLength ? 0 : write + run;
+    }
+}
+
+}   // namespace
+
+void synth_render(int16_t* out, int32_t count)
+{
+    if (count <= 0)
+        return;
+    int32_t position = SongPosition.load(std::memory_order_relaxed);
+    const int32_t played = song_played_tracks();
+    const int32_t rowLength = Song.RowLength;
+    float mix[RunSamples];
+    while (count > 0) {
+        int32_t n = std::min(count, RunSamples);
+        // A song without played tracks may have no tempo (RowLength 0): silence.
+        if (played > 0) {
+            const int32_t intoRow = position % rowLength;
+            if (intoRow == 0)
+                row_step(played);
+            n = std::min(n, rowLength - intoRow);
+        }
+        std::fill(mix, mix + n, 0.0f);
+        for (int32_t t = 1; t <= played; ++t)
+            mix_track(t, position, mix, n);
+        for (int32_t i = 0; i < n; ++i) {
+            float sum = mix[i];
+            if (!(sum >= -MixLimit))   // also catches a NaN
+                sum = -MixLimit;
+            else if (sum > MixLimit)
+                sum = MixLimit;
+            out[i] = int16_t(int32_t(double(sum) * OutputScale));
+        }
+        out += n;
+        position += n;
+        count -= n;
+    }
+    SongPosition.store(position, std::memory_order_relaxed);
+}

@@ -1,0 +1,460 @@
+// Song parser: tokenizing, the four line kinds, and the end-of-parse checks.
+#include "synth/song.h"
+
+#include "synth/note_table.h"
+#include "synth/synth.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The next token with one separator, as the C library's strtok takes it:
+// leading separators are skipped, the separator ending the token is
+// overwritten with NUL, and only separators or nothing left means no token.
+// Lines are split (and NUL-terminated) before they are taken apart, so one
+// cursor per line behaves like strtok's single shared state.
+struct Cursor {
+    char* at;
+
+    char* next(char separator)
+    {
+        while (*at == separator)
+            ++at;
+        if (*at == '\0')
+            return nullptr;
+        char* token = at;
+        while (*at != '\0' && *at != separator)
+            ++at;
+        if (*at == separator)
+            *at++ = '\0';
+        return token;
+    }
+};
+
+// A number read like atoi: leading white space, a sign, decimal digits, up to
+// the first other character; no digits read as 0. Out-of-range values
+// saturate at the int32 limits instead of being undefined.
+struct Number {
+    int32_t value = 0;
+    bool clean = false;       // the whole field was the number
+    bool saturated = false;
+};
+
+Number read_number(const char* s)
+{
+    while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
+        ++s;
+    bool negative = *s == '-';
+    if (*s == '-' || *s == '+')
+        ++s;
+    int64_t magnitude = 0;
+    bool digits = false, saturated = false;
+    for (; *s >= '0' && *s <= '9'; ++s) {
+        digits = true;
+        magnitude = magnitude * 10 + (*s - '0');
+        if (magnitude > int64_t(INT32_MAX) + 1) {
+            magnitude = int64_t(INT32_MAX) + 1;
+            saturated = true;
+        }
+    }
+    int64_t value = negative ? -magnitude : magnitude;
+    if (value > INT32_MAX) {
+        value = INT32_MAX;
+        saturated = true;
+    }
+    return {int32_t(value), digits && *s == '\0', saturated};
+}
+
+// Written for an empty row: "00", "0", "--", "..." and the like.
+bool is_rest_mark(const char* field)
+{
+    return std::strspn(field, "0.-") == std::strlen(field);
+}
+
+struct Parser {
+    std::vector<SongDiagnostic>* notes = nullptr;
+    int32_t line = 0;
+    std::string text;
+    int32_t waveform = WaveSquare;     // kept from one instrument line to the next
+    SongDiagnostic firstInstrument;    // line 0: no instrument line yet
+    SongDiagnostic lateTempo;          // first tempo line after an instrument line
+    SongDiagnostic trackLine[MaxTracks];
+    bool rejected = false;
+
+    void note(const std::string& message, bool rejection = false)
+    {
+        record({line, text, message, rejection});
+    }
+
+    void record(const SongDiagnostic& d)
+    {
+        if (d.rejection && !rejected) {
+            rejected = true;
+            Song.error = "line " + std::to_string(d.line) + " (" + d.text + "): " + d.message;
+        }
+        if (notes)
+            notes->push_back(d);
+    }
+
+    // A number field; the checker hears about fields that only read as one.
+    int32_t number(const char* field, const std::string& what)
+    {
+        Number n = read_number(field);
+        if (notes && n.saturated)
+            note(what + " \"" + field + "\" is out of range; reads as " + std::to_string(n.value));
+        else if (notes && !n.clean)
+            note(what + " \"" + field + "\" is not a number; reads as " + std::to_string(n.value));
+        return n.value;
+    }
+
+    void parse_line(char* start);
+    void tempo(Cursor& cursor);
+    void instrument(const char* head, Cursor& cursor);
+    void pattern(const char* head, Cursor& cursor);
+    void track(const char* head, Cursor& cursor);
+    void check_played_tracks();
+};
+
+void Parser::parse_line(char* start)
+{
+    text = start;
+    if (start[0] == '#')
+        return;
+    Cursor cursor{start};
+    const char* head = cursor.next(':');
+    if (!head)
+        return;
+    if (std::strcmp(head, "bpm") == 0)
+        tempo(cursor);
+    else if (head[0] == 'i')
+        instrument(head, cursor);
+    else if (head[0] == 'p')
+        pattern(head, cursor);
+    else if (head[0] == 't')
+        track(head, cursor);
+    else if (notes && start[0] != ';')
+        note("ignored: not a tempo (bpm), instrument (i), pattern (p) or track (t) line");
+}
+
+void Parser::tempo(Cursor& cursor)
+{
+    const char* field = cursor.next(':');
+    if (!field) {
+        note("the tempo line has no value", true);
+        return;
+    }
+    int32_t bpm = number(field, "tempo");
+    if (bpm < 3) {
+        note("tempo " + std::to_string(bpm) + " is too slow (the lowest is 3)", true);
+        return;
+    }
+    // Integer steps as the format defines them: q changes only every 2.5 bpm.
+    int64_t q = int64_t(bpm) * 10 / 25;
+    int64_t rowLength = int64_t(Synth.SampleRate) * 6 / q;
+    if (rowLength < 1) {
+        note("tempo " + std::to_string(bpm) + " is too fast: a row would be shorter than one sample",
+             true);
+        return;
+    }
+    Song.RowLength = int32_t(rowLength);
+    Song.EchoLength = 3 * Song.RowLength;
+    if (firstInstrument.line && !lateTempo.line)
+        lateTempo = {line, text, "", false};
+}
+
+void Parser::instrument(const char* head, Cursor& cursor)
+{
+    int32_t n = number(head + 1, "instrument number");
+    if (n < 0 || n >= MaxInstruments) {
+        note("instrument number " + std::to_string(n) + " is outside 0..29", true);
+        return;
+    }
+    const char* fields[9] = {};
+    int32_t count = 0;
+    while (count < 9 && (fields[count] = cursor.next(',')))
+        ++count;
+    if (count < 6) {
+        note("an instrument line needs a waveform and five numbers (attack, decay, sustain, "
+             "release, modRate), only " + std::to_string(count) + " fields given",
+             true);
+        return;
+    }
+    if (notes && cursor.next(','))
+        note("fields after the ninth are ignored");
+
+    static const char* const words[4] = {"kantti", "sini", "saha", "kohina"};
+    int32_t wave = waveform;
+    bool known = false;
+    for (int32_t w = 0; w < 4; ++w)
+        if (std::strcmp(fields[0], words[w]) == 0) {
+            wave = w;
+            known = true;
+        }
+    if (notes && !known)
+        note(std::string("unknown waveform \"") + fields[0] + "\" (kantti, sini, saha, kohina); "
+             "it keeps the previous one, " + words[wave]);
+
+    static const char* const names[8] = {"attack", "decay", "sustain", "release",
+                                          "modRate", "sweep", "field 8", "field 9"};
+    int32_t value[8] = {};
+    for (int32_t k = 1; k < count; ++k)
+        value[k - 1] = number(fields[k], names[k - 1]);
+    int64_t length = 1;
+    for (int32_t k = 0; k < 4; ++k) {
+        if (value[k] < 0) {
+            note(std::string(names[k]) + " " + std::to_string(value[k]) + " is negative", true);
+            return;
+        }
+        length += value[k];
+    }
+    if (value[0] == 0 && value[3] == 0) {
+        note("attack and release are both 0 (one of them must be at least 1)", true);
+        return;
+    }
+    if (length > MaxSampleLength) {
+        note("the sound is " + std::to_string(length) + " samples long; the longest is " +
+             std::to_string(MaxSampleLength), true);
+        return;
+    }
+
+    waveform = wave;
+    if (!firstInstrument.line)
+        firstInstrument = {line, text, "", false};
+    Instrument& ins = Song.instruments[n];
+    ins.echoLine.assign(size_t(Song.EchoLength), 0.0f);
+    ins.waveform = wave;
+    ins.attack = value[0];
+    ins.decay = value[1];
+    ins.sustain = value[2];
+    ins.release = value[3];
+    ins.modRate = value[4];
+    ins.sweep = value[5];   // 0 when the line has no sixth number
+    ins.sampleLength = int32_t(length);
+    ins.samples.assign(size_t(length), 0.0f);
+    instrument_render(ins.attack, ins.decay, ins.sustain, ins.release, ins.modRate, ins.sweep, n,
+                      ins.waveform);
+}
+
+void Parser::pattern(const char* head, Cursor& cursor)
+{
+    int32_t n = number(head + 1, "pattern number");
+    if (n < 0 || n >= MaxPatterns) {
+        note("pattern number " + std::to_string(n) + " is outside 0..999", true);
+        return;
+    }
+    Pattern cells;
+    int32_t k = 0;
+    while (const char* field = cursor.next(',')) {
+        if (k >= MaxCells - 1) {
+            note("a pattern holds at most " + std::to_string(MaxCells - 1) +
+                 " cells (an sld or vol argument counts as one)", true);
+            return;
+        }
+        int32_t v = note_lookup(field);
+        cells[size_t(k++)] = v;
+        if (notes && v == CellEmpty && !is_rest_mark(field))
+            note(std::string("\"") + field + "\" is not a note (c1..b6) or command; "
+                 "it plays as an empty row");
+        if (v == CmdSld || v == CmdVol) {
+            const char* argument = cursor.next(',');
+            if (!argument) {
+                note(std::string("\"") + field + "\" needs a number after it", true);
+                return;
+            }
+            if (k >= MaxCells - 1) {
+                note("a pattern holds at most " + std::to_string(MaxCells - 1) +
+                     " cells (an sld or vol argument counts as one)", true);
+                return;
+            }
+            cells[size_t(k++)] = number(argument, std::string(field) + " argument");
+        }
+    }
+    cells[size_t(k)] = PatternEnd;
+    std::copy(cells.begin(), cells.begin() + k + 1, Song.patterns[n].begin());
+    Song.patternDefined[n] = true;
+}
+
+void Parser::track(const char* head, Cursor& cursor)
+{
+    int32_t n = number(head + 1, "track number");
+    if (n < 0 || n >= MaxTracks) {
+        note("track number " + std::to_string(n) + " is outside 0..29", true);
+        return;
+    }
+    Track entries;
+    int32_t k = 0;
+    bool looped = false;
+    while (const char* field = cursor.next(',')) {
+        if (k >= MaxCells - 1) {
+            note("a track holds at most " + std::to_string(MaxCells - 1) + " entries, loop included",
+                 true);
+            return;
+        }
+        if (notes && looped)
+            note(std::string("entry \"") + field + "\" comes after loop and is never played");
+        if (std::strcmp(field, "loop") == 0) {
+            entries[size_t(k++)] = TrackLoop;
+            looped = true;
+            continue;
+        }
+        // The first character is skipped whatever it is: "p12" and "x12" are pattern 12.
+        if (notes && field[0] != 'p')
+            note(std::string("entry \"") + field + "\" should be p<number> or loop");
+        int32_t p = number(field + 1, "pattern number");
+        if (p < 0 || p >= MaxPatterns) {
+            note("pattern number " + std::to_string(p) + " is outside 0..999", true);
+            return;
+        }
+        entries[size_t(k++)] = p;
+    }
+    entries[size_t(k)] = TrackEnd;
+    std::copy(entries.begin(), entries.begin() + k + 1, Song.tracks[n].begin());
+    trackLine[n] = {line, text, "", false};
+}
+
+// What the sequencer relies on for every played track, checked once the
+// whole text is read (a later line may still define what an earlier needs).
+void Parser::check_played_tracks()
+{
+    int32_t played = song_played_tracks();
+    auto reject = [&](const SongDiagnostic& at, const std::string& message) {
+        record({at.line, at.text, message, true});
+    };
+    for (int32_t t = 1; t <= played; ++t) {
+        const SongDiagnostic& at = trackLine[t];
+        const Track& entries = Song.tracks[t];
+        if (Song.instruments[t].sampleLength == 0)
+            reject(at, "track " + std::to_string(t) + " is played but instrument " +
+                           std::to_string(t) + " is not defined");
+        if (entries[0] == TrackLoop)
+            reject(at, "track " + std::to_string(t) + " starts with loop");
+        for (int32_t k = 0; entries[size_t(k)] >= 0; ++k) {
+            int32_t p = entries[size_t(k)];
+            if (!Song.patternDefined[p])
+                reject(at, "track " + std::to_string(t) + " plays pattern " + std::to_string(p) +
+                               ", which no line defines");
+            else if (Song.patterns[p][0] == PatternEnd)
+                reject(at, "track " + std::to_string(t) + " plays pattern " + std::to_string(p) +
+                               ", which has no cells");
+        }
+    }
+    if (played == 0)
+        return;
+    if (Song.RowLength == 0) {
+        const SongDiagnostic& at = firstInstrument.line ? firstInstrument : trackLine[1];
+        record({at.line, at.text, "no tempo line: write bpm:<tempo> before the first instrument line",
+                true});
+    }
+    else if (lateTempo.line)
+        record({lateTempo.line, lateTempo.text,
+                "the tempo line must come before the first instrument line (line " +
+                    std::to_string(firstInstrument.line) + ")",
+                true});
+    if (notes)
+        for (int32_t t = played + 1; t < MaxTracks; ++t)
+            if (Song.tracks[t][0] != TrackEnd && trackLine[t].line)
+                record({trackLine[t].line, trackLine[t].text,
+                        "track " + std::to_string(t) + " is never played: tracks play from 1 up to "
+                        "the first missing one, track " + std::to_string(played + 1),
+                        false});
+}
+
+}   // namespace
+
+void strip_blanks(char* s)
+{
+    char* write = s;
+    for (const char* read = s; *read; ++read)
+        if (*read != ' ' && *read != '\r')
+            *write++ = *read;
+    *write = '\0';
+}
+
+int32_t song_played_tracks()
+{
+    int32_t t = 1;
+    while (t < MaxTracks && Song.tracks[t][0] != TrackEnd)
+        ++t;
+    return t - 1;
+}
+
+int song_parse_checked(char* text, std::vector<SongDiagnostic>* notes)
+{
+    Parser parser;
+    parser.notes = notes;
+    Song.SongText = text;
+    Song.error.clear();
+    strip_blanks(text);
+
+    // Lines are cut at line feeds first (empty lines do not count), keeping
+    // each one's number in the text for messages.
+    struct Line {
+        char* start;
+        int32_t number;
+    };
+    std::vector<Line> lines;
+    int32_t number = 1;
+    char* at = text;
+    while (*at) {
+        if (*at == '\n') {
+            ++number;
+            ++at;
+            continue;
+        }
+        if (int32_t(lines.size()) == MaxSongLines) {
+            if (notes)
+                parser.record({number, "", "lines after the 1000th non-empty line are ignored",
+                               false});
+            break;
+        }
+        lines.push_back({at, number});
+        at = std::strchr(at, '\n');
+        if (!at)
+            break;
+        *at++ = '\0';
+        ++number;
+    }
+
+    for (const Line& line : lines) {
+        parser.line = line.number;
+        parser.parse_line(line.start);
+    }
+    parser.check_played_tracks();
+    return parser.rejected ? -1 : 0;
+}
+
+int song_parse(char* text)
+{
+    return song_parse_checked(text, nullptr);
+}
+
+int song_load(const char* path)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        Song.error = std::string("cannot open ") + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    std::vector<char> buffer;
+    char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        buffer.insert(buffer.end(), chunk, chunk + got);
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        Song.error = std::string("cannot read ") + path;
+        return -1;
+    }
+    buffer.push_back('\0');
+    Song.loadedText = std::move(buffer);
+    return song_parse(Song.loadedText.data());
+}
+
+const char* song_error()
+{
+    return Song.error.c_str();
+}

@@ -1,0 +1,26 @@
+// velomira-song's work, apart from its command line: loading a score (a file
+// or the embedded one), rendering it to a WAV or FLAC file, and the checker's
+// report. Each function writes its messages to the given stream and returns
+// the process exit status.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+// What the demo pre-renders: 5051 blocks of 1024 samples.
+inline constexpr int64_t DefaultRenderSamples = int64_t(5051) * 1024;
+inline constexpr int64_t MaxRenderSamples = int64_t(3600) * 44100;   // one hour
+
+// Renders song ("-" for the embedded score) with synth_render into out, a
+// 44100 Hz mono 16-bit WAV, or FLAC when out ends in ".flac". The file
+// appears only when complete. progress: draw a progress bar on err.
+int song_tool_render(const std::string& song, const std::string& out, int64_t samples, bool progress,
+                     std::ostream& err);
+
+// Parses song and reports every rejection and everything the format would
+// drop or neutralise, with line numbers. 0 when the song is valid, 1 when not.
+int song_tool_check(const std::string& song, std::ostream& out);
+
+// Writes the embedded score.
+int song_tool_print(std::ostream& out);
