@@ -228,6 +228,7 @@ void fill_span(int32_t row, uint8_t colour) {
     }
     const int32_t step = int16_t(r3d_trunc(dzdx * 2048.0f));
     if (start < 0) {
+        // Pixels left of the screen only advance the depth.
         depth = advance(depth, step, int64_t(0) - start);
         start = 0;
     }
