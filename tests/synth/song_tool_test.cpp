@@ -1,0 +1,138 @@
+// velomira-song: the rendered file equals the demo's SongBuffer, errors are
+// reported with file and line and leave nothing behind, and check reports.
+#include "song_tool.h"
+
+#include "driver/demo.h"
+#include "synth/embedded_song.h"
+#include "synth_test_support.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string temp_path(const std::string& name)
+{
+    return ::testing::TempDir() + "velomira_song_tool_" + name;
+}
+
+std::vector<int16_t> read_audio(const std::string& path, SF_INFO& info)
+{
+    info = SF_INFO{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_NE(file, nullptr) << path;
+    if (!file)
+        return {};
+    std::vector<int16_t> samples(size_t(info.frames));
+    EXPECT_EQ(sf_read_short(file, samples.data(), info.frames), info.frames);
+    sf_close(file);
+    return samples;
+}
+
+bool exists(const std::string& path)
+{
+    return std::ifstream(path).good();
+}
+
+TEST(SongTool, RenderOfTheEmbeddedScoreEqualsTheDemosSongBuffer)
+{
+    const std::string wav = temp_path("demo.wav");
+    std::ostringstream err;
+    ASSERT_EQ(song_tool_render("-", wav, DefaultRenderSamples, false, err), 0) << err.str();
+    SF_INFO info;
+    std::vector<int16_t> rendered = read_audio(wav, info);
+    std::remove(wav.c_str());
+    EXPECT_EQ(info.samplerate, 44100);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+
+    synth_reset();
+    std::string text = EmbeddedSong;
+    ASSERT_EQ(song_parse(text.data()), 0);
+    const int32_t blocks = demo_prerender(nullptr);
+    ASSERT_EQ(int64_t(blocks) * 1024, DefaultRenderSamples);
+    ASSERT_EQ(rendered.size(), size_t(DefaultRenderSamples));
+    EXPECT_TRUE(std::equal(rendered.begin(), rendered.end(), SongBuffer));
+}
+
+TEST(SongTool, FlacHoldsTheSameSamples)
+{
+    const std::string wav = temp_path("short.wav"), flac = temp_path("short.flac");
+    std::ostringstream err;
+    ASSERT_EQ(song_tool_render("-", wav, 50000, false, err), 0);
+    ASSERT_EQ(song_tool_render("-", flac, 50000, false, err), 0);
+    SF_INFO wavInfo, flacInfo;
+    EXPECT_EQ(read_audio(flac, flacInfo), read_audio(wav, wavInfo));
+    EXPECT_EQ(flacInfo.format & SF_FORMAT_TYPEMASK, SF_FORMAT_FLAC);
+    std::remove(wav.c_str());
+    std::remove(flac.c_str());
+}
+
+TEST(SongTool, RejectedScoreNamesFileAndLineAndWritesNothing)
+{
+    const std::string song = temp_path("bad.txt"), wav = temp_path("bad.wav");
+    std::ofstream(song) << "bpm:125\n\ni1:saha, 2,5,1,30,0\np1:c4, sld\nt1:p1,p7,loop\n";
+    std::ostringstream err;
+    EXPECT_EQ(song_tool_render(song, wav, 1000, false, err), 1);
+    EXPECT_EQ(err.str(), song + ":4: error: \"sld\" needs a number after it\n"
+                                "    | p1:c4, sld\n"
+                                "(2 more; velomira-song check " + song + " lists them all)\n");
+    EXPECT_FALSE(exists(wav));
+    std::remove(song.c_str());
+}
+
+TEST(SongTool, UnwritableOutputIsReportedWithoutLeftovers)
+{
+    std::ostringstream err;
+    EXPECT_EQ(song_tool_render("-", "/nonexistent-dir/out.wav", 1000, false, err), 1);
+    EXPECT_EQ(err.str().rfind("/nonexistent-dir/out.wav: cannot write: ", 0), 0u) << err.str();
+}
+
+TEST(SongTool, MissingScoreAndBadLengthAreErrors)
+{
+    std::ostringstream err;
+    EXPECT_EQ(song_tool_render("/nonexistent/song.txt", temp_path("x.wav"), 1000, false, err), 1);
+    EXPECT_NE(err.str().find("/nonexistent/song.txt: cannot open"), std::string::npos);
+    EXPECT_EQ(song_tool_render("-", temp_path("x.wav"), 0, false, err), 1);
+    EXPECT_FALSE(exists(temp_path("x.wav")));
+}
+
+TEST(SongTool, CheckListsFindingsAndJudgesTheSong)
+{
+    const std::string song = temp_path("check.txt");
+    std::ofstream(song) << "bpm:125\ni1:sinus,2,13,30,3700,0\np1:c4, E4\nt1:p1,loop\n";
+    std::ostringstream out;
+    EXPECT_EQ(song_tool_check(song, out), 0);
+    EXPECT_EQ(out.str(),
+              song + ":2: warning: unknown waveform \"sinus\" (kantti, sini, saha, kohina); it keeps the previous one, kantti\n"
+                     "    | i1:sinus,2,13,30,3700,0\n" +
+                  song + ":3: warning: \"E4\" is not a note (c1..b6) or command; it plays as an empty row\n"
+                         "    | p1:c4, E4\n" +
+                  song + ": valid, 1 tracks played, 2 warnings\n");
+
+    std::ofstream(song, std::ios::trunc) << "bpm:1\n";
+    std::ostringstream rejected;
+    EXPECT_EQ(song_tool_check(song, rejected), 1);
+    EXPECT_NE(rejected.str().find(":1: error: tempo 1 is too slow"), std::string::npos);
+    std::remove(song.c_str());
+}
+
+TEST(SongTool, TheEmbeddedScoreChecksClean)
+{
+    std::ostringstream out;
+    EXPECT_EQ(song_tool_check("-", out), 0);
+    EXPECT_EQ(out.str(), "(embedded score): valid, 9 tracks played, 0 warnings\n");
+}
+
+TEST(SongTool, PrintWritesTheEmbeddedScore)
+{
+    std::ostringstream out;
+    EXPECT_EQ(song_tool_print(out), 0);
+    EXPECT_EQ(out.str(), EmbeddedSong);
+}
+
+}   // namespace
