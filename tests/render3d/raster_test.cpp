@@ -248,6 +248,19 @@ TEST_F(FlatColour, LightingFormulaAndIndexRule) {
     EXPECT_EQ(pixel(320, 240), 255);
 }
 
+// d = 1.2 * normal z is formed in double and rounded once: with this base
+// and normal the single-precision product 1.2f * z would give index 114.
+TEST_F(FlatColour, LightStrengthIsFormedInDouble) {
+    r3d_enable(R3D_LIGHTING);
+    const float light[3] = {0.4f, 0.4f, 0.4f};
+    r3d_light(1, R3D_LIGHT_COLOR, light);
+    const float normal[3] = {0.0f, 0.0f, 0.375366122f};
+    r3d_normal(normal);
+    r3d_color(0.525679827f, 0.525679827f, 0.525679827f);
+    quad(-0.1f, -0.1f, 0.1f, 0.1f, -1.0f);
+    EXPECT_EQ(pixel(320, 240), 113);
+}
+
 TEST_F(FlatColour, PolygonTakesTheFirstVertexInFront) {
     r3d_begin(R3D_POLYGON);
     r3d_color(1.0f, 1.0f, 1.0f);
