@@ -12,7 +12,10 @@
 #include "synth/song.h"
 
 #include <algorithm>
-#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -162,6 +165,34 @@ void mix_track(int32_t t, int32_t position, float* mix, int32_t n)
     }
 }
 
+// Clamp to +-6.0 (a NaN becomes -6.0), scale in double precision and
+// truncate toward zero. maxps(x, -6) returns -6 when x is NaN and minps(x, 6)
+// returns x unless it is above 6, exactly the scalar rule; the products and
+// truncations are the same double operations two at a time.
+void write_output(const float* mix, int16_t* out, int32_t n)
+{
+    int32_t i = 0;
+#if defined(__SSE2__)
+    const __m128 low = _mm_set1_ps(-MixLimit), high = _mm_set1_ps(MixLimit);
+    const __m128d scale = _mm_set1_pd(OutputScale);
+    for (; i + 4 <= n; i += 4) {
+        const __m128 sum = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(mix + i), low), high);
+        const __m128i first = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtps_pd(sum), scale));
+        const __m128i second = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(sum, sum)), scale));
+        const __m128i words = _mm_packs_epi32(_mm_unpacklo_epi64(first, second), _mm_setzero_si128());
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), words);
+    }
+#endif
+    for (; i < n; ++i) {
+        float sum = mix[i];
+        if (!(sum >= -MixLimit))
+            sum = -MixLimit;
+        else if (sum > MixLimit)
+            sum = MixLimit;
+        out[i] = int16_t(int32_t(double(sum) * OutputScale));
+    }
+}
+
 }   // namespace
 
 void synth_render(int16_t* out, int32_t count)
@@ -184,14 +215,7 @@ void synth_render(int16_t* out, int32_t count)
         std::fill(mix, mix + n, 0.0f);
         for (int32_t t = 1; t <= played; ++t)
             mix_track(t, position, mix, n);
-        for (int32_t i = 0; i < n; ++i) {
-            float sum = mix[i];
-            if (!(sum >= -MixLimit))   // also catches a NaN
-                sum = -MixLimit;
-            else if (sum > MixLimit)
-                sum = MixLimit;
-            out[i] = int16_t(int32_t(double(sum) * OutputScale));
-        }
+        write_output(mix, out, n);
         out += n;
         position += n;
         count -= n;

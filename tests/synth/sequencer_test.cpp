@@ -2,6 +2,8 @@
 // and the fast mixer against the literal one.
 #include "synth_test_support.h"
 
+#include "synth/embedded_song.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -275,6 +277,21 @@ TEST(FastSequencer, MatchesTheLiteralOneOnGeneratedScores)
         audible += std::count_if(fast.begin(), fast.end(), [](int16_t v) { return v != 0; }) > 1000;
     }
     EXPECT_GT(audible, 30);   // the comparison is between sounding scores, not silences
+}
+
+}   // namespace
+
+namespace {
+
+TEST(FastSequencer, MatchesTheLiteralOneOnTheEmbeddedScore)
+{
+    const int32_t samples = 24 * 16 * 5292;   // 24 bars: intro, build and groove
+    synth_reset();
+    ASSERT_EQ(parse_text(EmbeddedSong), 0);
+    std::vector<int16_t> fast = render(samples, 1024);
+    synth_reset();
+    ASSERT_EQ(parse_text(EmbeddedSong), 0);
+    EXPECT_EQ(render(samples, samples, synth_render_literal), fast);
 }
 
 }   // namespace

@@ -1,0 +1,72 @@
+// Speed of the music: the demo's whole pre-render, and instrument rendering.
+#include "driver/playback.h"
+#include "synth/embedded_song.h"
+#include "synth/song.h"
+#include "synth/synth.h"
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int32_t Blocks = 5051;   // what the demo pre-renders
+constexpr int32_t BlockSamples = 1024;
+
+void prepare(const std::string& text)
+{
+    Song = SongState{};
+    Synth = SynthState{};
+    synth_init(44100);
+    std::string copy = text;
+    song_parse(copy.data());
+}
+
+// synth_init + song_parse + 5051 blocks of 1024 samples into the SongBuffer.
+void BM_WholePrerender(benchmark::State& state)
+{
+    const std::string text = EmbeddedSong;
+    for (auto _ : state) {
+        prepare(text);
+        for (int32_t b = 0; b < Blocks; ++b)
+            synth_render(SongBuffer + b * BlockSamples, BlockSamples);
+        benchmark::DoNotOptimize(SongBuffer[12345]);
+    }
+    state.SetItemsProcessed(state.iterations() * Blocks * BlockSamples);
+}
+BENCHMARK(BM_WholePrerender)->Unit(benchmark::kMillisecond);
+
+// The sequencer alone, over the same 5051 blocks.
+void BM_SequencerOnly(benchmark::State& state)
+{
+    const std::string text = EmbeddedSong;
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepare(text);
+        state.ResumeTiming();
+        for (int32_t b = 0; b < Blocks; ++b)
+            synth_render(SongBuffer + b * BlockSamples, BlockSamples);
+        benchmark::DoNotOptimize(SongBuffer[12345]);
+    }
+}
+BENCHMARK(BM_SequencerOnly)->Unit(benchmark::kMillisecond);
+
+// instrument_render of each embedded instrument (argument: its number).
+void BM_InstrumentRender(benchmark::State& state)
+{
+    prepare(EmbeddedSong);
+    const int32_t n = int32_t(state.range(0));
+    const Instrument& ins = Song.instruments[n];
+    for (auto _ : state) {
+        instrument_render(ins.attack, ins.decay, ins.sustain, ins.release, ins.modRate, ins.sweep, n,
+                          ins.waveform);
+        benchmark::DoNotOptimize(Song.instruments[n].samples.data());
+    }
+    state.SetItemsProcessed(state.iterations() * ins.sampleLength);
+}
+BENCHMARK(BM_InstrumentRender)->DenseRange(1, 9)->Unit(benchmark::kMicrosecond);
+
+}   // namespace
+
+BENCHMARK_MAIN();
