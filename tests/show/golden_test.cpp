@@ -1,0 +1,120 @@
+// Golden frames: the whole show played offline at 75 fps with the real music
+// and the real pipeline, and chosen frames compared pixel for pixel with
+// paletted PNGs that were inspected by eye when they were stored.
+//
+// To refresh them after a deliberate change to the picture:
+//   VELOMIRA_UPDATE_GOLDEN=1 ctest -R ShowGolden
+// then look at every file in tests/data/show before committing it.
+#include "driver/demo.h"
+#include "show/offline.h"
+#include "synth/embedded_song.h"
+#include "synth/song.h"
+#include "synth/synth.h"
+#include "tools/velomira-capture/output_file.h"
+#include "tools/velomira-capture/png_frame.h"
+#include "tools/velomira-capture/y4m.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Golden {
+    int64_t frame;
+    const char* name;
+};
+
+// 20 s: the waveform cross over the dark ribbons; 40 s and 70 s: the middle
+// of the show, wobbling with the music; 95 s: after bar 48 (no cross, no
+// wobble); 110 s: the dark ribbons coming at the camera; the last frame
+// (bar 59): the ribbons behind the camera, the background faded to index 3.
+constexpr Golden Goldens[] = {
+    {1500, "cross-20s"}, {3000, "middle-40s"}, {5250, "middle-70s"},
+    {7125, "late-95s"},  {8250, "close-110s"}, {8507, "last"},
+};
+
+void PrintTo(const Golden& golden, std::ostream* out) { *out << golden.name << " (frame " << golden.frame << ")"; }
+
+std::map<int64_t, std::vector<uint8_t>> Frames;
+
+class ShowGolden : public ::testing::TestWithParam<Golden> {
+protected:
+    static void SetUpTestSuite()
+    {
+        synth_init(44100);
+        ASSERT_GE(song_parse(EmbeddedSong), 0) << song_error();
+        demo_prerender(nullptr);
+        demo_build_palette();
+        static uint8_t pixels[FramePixels];
+        offline_start();
+        int64_t last = offline_last_frame(OfflineMaxFps);
+        for (int64_t k = 0; k <= last; ++k) {
+            bool ended = offline_play_frame(pixels, k, OfflineMaxFps);
+            ASSERT_EQ(ended, k == last) << "frame " << k;
+            for (const Golden& golden : Goldens)
+                if (golden.frame == k)
+                    Frames[k].assign(pixels, pixels + FramePixels);
+        }
+    }
+};
+
+bool write_png(const std::string& path, const std::vector<uint8_t>& pixels, std::string& error)
+{
+    OutputFile file;
+    return file.open(path, error) &&
+           png_write_paletted(file.file, pixels.data(), FrameWidth, FrameHeight, DemoPalette, error) &&
+           file.commit(error);
+}
+
+TEST_P(ShowGolden, FrameMatchesItsInspectedPicture)
+{
+    const Golden& golden = GetParam();
+    ASSERT_EQ(Frames.count(golden.frame), 1u);
+    const std::vector<uint8_t>& frame = Frames[golden.frame];
+    std::string path = std::string(VELOMIRA_GOLDEN_DIR) + "/" + golden.name + ".png";
+    std::string error;
+
+    const char* update = std::getenv("VELOMIRA_UPDATE_GOLDEN");
+    if (update && std::string(update) == "1") {
+        std::filesystem::create_directories(VELOMIRA_GOLDEN_DIR);
+        ASSERT_TRUE(write_png(path, frame, error)) << error;
+        GTEST_SKIP() << "refreshed " << path << ": look at it before committing";
+    }
+
+    PalettedImage stored;
+    ASSERT_TRUE(png_read_paletted(path, stored, error))
+        << error << " (create it with VELOMIRA_UPDATE_GOLDEN=1 and inspect it)";
+    ASSERT_EQ(stored.width, FrameWidth);
+    ASSERT_EQ(stored.height, FrameHeight);
+    ASSERT_EQ(stored.palette.size(), 256u);
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(stored.palette[size_t(i)].b, DemoPalette[i].b) << "palette entry " << i;
+
+    size_t differing = 0, first = 0;
+    for (size_t i = 0; i < frame.size(); ++i)
+        if (frame[i] != stored.pixels[i] && differing++ == 0)
+            first = i;
+    if (differing > 0) {
+        std::string actual = std::string(VELOMIRA_ACTUAL_DIR) + "/" + golden.name + "-actual.png";
+        write_png(actual, frame, error);
+        FAIL() << differing << " pixels differ from " << path << ", the first at (" << first % FrameWidth << ", "
+               << first / FrameWidth << "): " << int(frame[first]) << " instead of " << int(stored.pixels[first])
+               << "; this run's frame is in " << actual;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Show, ShowGolden, ::testing::ValuesIn(Goldens),
+                         [](const ::testing::TestParamInfo<Golden>& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name)
+                                 if (c == '-')
+                                     c = '_';
+                             return name;
+                         });
+
+} // namespace
