@@ -110,6 +110,18 @@ struct Parser {
         return n.value;
     }
 
+    // A table number (instrument, pattern, track); false, and the line
+    // rejected, when it is outside 0..count-1.
+    bool in_table(int32_t n, const char* what, int32_t count)
+    {
+        if (n >= 0 && n < count)
+            return true;
+        note(std::string(what) + " number " + std::to_string(n) + " is outside 0.." +
+                 std::to_string(count - 1),
+             true);
+        return false;
+    }
+
     void parse_line(char* start);
     void tempo(Cursor& cursor);
     void instrument(const char* head, Cursor& cursor);
@@ -167,11 +179,9 @@ void Parser::tempo(Cursor& cursor)
 
 void Parser::instrument(const char* head, Cursor& cursor)
 {
-    int32_t n = number(head + 1, "instrument number");
-    if (n < 0 || n >= MaxInstruments) {
-        note("instrument number " + std::to_string(n) + " is outside 0..29", true);
+    const int32_t n = number(head + 1, "instrument number");
+    if (!in_table(n, "instrument", MaxInstruments))
         return;
-    }
     const char* fields[9] = {};
     int32_t count = 0;
     while (count < 9 && (fields[count] = cursor.next(',')))
@@ -240,19 +250,22 @@ void Parser::instrument(const char* head, Cursor& cursor)
 
 void Parser::pattern(const char* head, Cursor& cursor)
 {
-    int32_t n = number(head + 1, "pattern number");
-    if (n < 0 || n >= MaxPatterns) {
-        note("pattern number " + std::to_string(n) + " is outside 0..999", true);
+    const int32_t n = number(head + 1, "pattern number");
+    if (!in_table(n, "pattern", MaxPatterns))
         return;
-    }
     Pattern cells;
     int32_t k = 0;
+    auto full = [&]() {
+        if (k < MaxCells - 1)
+            return false;
+        note("a pattern holds at most " + std::to_string(MaxCells - 1) +
+                 " cells (an sld or vol argument counts as one)",
+             true);
+        return true;
+    };
     while (const char* field = cursor.next(',')) {
-        if (k >= MaxCells - 1) {
-            note("a pattern holds at most " + std::to_string(MaxCells - 1) +
-                 " cells (an sld or vol argument counts as one)", true);
+        if (full())
             return;
-        }
         int32_t v = note_lookup(field);
         cells[size_t(k++)] = v;
         if (notes && v == CellEmpty && !is_rest_mark(field))
@@ -264,11 +277,8 @@ void Parser::pattern(const char* head, Cursor& cursor)
                 note(std::string("\"") + field + "\" needs a number after it", true);
                 return;
             }
-            if (k >= MaxCells - 1) {
-                note("a pattern holds at most " + std::to_string(MaxCells - 1) +
-                     " cells (an sld or vol argument counts as one)", true);
+            if (full())
                 return;
-            }
             cells[size_t(k++)] = number(argument, std::string(field) + " argument");
         }
     }
@@ -279,11 +289,9 @@ void Parser::pattern(const char* head, Cursor& cursor)
 
 void Parser::track(const char* head, Cursor& cursor)
 {
-    int32_t n = number(head + 1, "track number");
-    if (n < 0 || n >= MaxTracks) {
-        note("track number " + std::to_string(n) + " is outside 0..29", true);
+    const int32_t n = number(head + 1, "track number");
+    if (!in_table(n, "track", MaxTracks))
         return;
-    }
     Track entries;
     int32_t k = 0;
     bool looped = false;
@@ -303,11 +311,9 @@ void Parser::track(const char* head, Cursor& cursor)
         // The first character is skipped whatever it is: "p12" and "x12" are pattern 12.
         if (notes && field[0] != 'p')
             note(std::string("entry \"") + field + "\" should be p<number> or loop");
-        int32_t p = number(field + 1, "pattern number");
-        if (p < 0 || p >= MaxPatterns) {
-            note("pattern number " + std::to_string(p) + " is outside 0..999", true);
+        const int32_t p = number(field + 1, "pattern number");
+        if (!in_table(p, "pattern", MaxPatterns))
             return;
-        }
         entries[size_t(k++)] = p;
     }
     entries[size_t(k)] = TrackEnd;

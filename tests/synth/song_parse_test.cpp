@@ -13,28 +13,20 @@ class SongParse : public ::testing::Test {
 protected:
     void SetUp() override { synth_reset(); }
 
-    // Cells of pattern n up to and including PatternEnd.
-    static std::vector<int32_t> cells(int32_t n)
+    // Cells of pattern n, or entries of track n, up to and including the end
+    // marker (PatternEnd and TrackEnd are both -2).
+    static std::vector<int32_t> until_end(const std::array<int32_t, MaxCells>& table)
     {
         std::vector<int32_t> out;
-        for (int32_t c : Song.patterns[n]) {
-            out.push_back(c);
-            if (c == PatternEnd)
+        for (int32_t value : table) {
+            out.push_back(value);
+            if (value == PatternEnd)
                 break;
         }
         return out;
     }
-
-    static std::vector<int32_t> entries(int32_t n)
-    {
-        std::vector<int32_t> out;
-        for (int32_t e : Song.tracks[n]) {
-            out.push_back(e);
-            if (e == TrackEnd)
-                break;
-        }
-        return out;
-    }
+    static std::vector<int32_t> cells(int32_t n) { return until_end(Song.patterns[n]); }
+    static std::vector<int32_t> entries(int32_t n) { return until_end(Song.tracks[n]); }
 };
 
 const std::string Instrument1 = "bpm:125\ni1:saha,2,5,30,2300,0\n";
