@@ -66,9 +66,11 @@ TEST(EmbeddedText, IsPlainLinesInTheExpectedOrder)
         EXPECT_EQ(line[0], 't');
         EXPECT_EQ(std::atoi(line.c_str() + 1), t);
     }
-    for (const std::string& line : lines)
-        if (line[0] != 'p')
+    for (const std::string& line : lines) {
+        if (line[0] != 'p') {
             EXPECT_EQ(line.find(' '), std::string::npos) << line;
+        }
+    }
 }
 
 TEST_F(EmbeddedScore, HasTheDemosTempoAndInstruments)
@@ -123,8 +125,9 @@ TEST_F(EmbeddedScore, PatternsHaveTheirShapes)
     // Notes from c1 to g6; echo1 (in pattern 2) is the only command.
     for (int32_t p = 1; p <= 16; ++p)
         for (int32_t c : rows(p)) {
-            if (p != 2)
+            if (p != 2) {
                 EXPECT_GE(c, 0) << "pattern " << p;
+            }
             if (c > 0) {
                 EXPECT_GE(c, note_value("c1")) << "pattern " << p;
                 EXPECT_LE(c, note_value("g6")) << "pattern " << p;
