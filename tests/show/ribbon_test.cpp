@@ -43,17 +43,6 @@ TEST_F(SplinePoint, TensionOneRemovesTheTangents)
     EXPECT_FLOAT_EQ(out[1], 0.5f * (SplineB[2][1] + SplineB[3][1]));
 }
 
-TEST_F(SplinePoint, BiasLeansTheCurveTowardsTheLeavingTangent)
-{
-    // With bias 1 only P1 - P0 shapes the leaving tangent, with bias -1 only P2 - P1.
-    float leaning[2], even[2];
-    ShowParams[2] = 1.0f;
-    kb_spline_point(SplineA + 0, leaning, 0.25f);   // P0 -> P1 points straight down
-    ShowParams[2] = -1.0f;
-    kb_spline_point(SplineA + 0, even, 0.25f);
-    EXPECT_LT(leaning[0], even[0]);   // less drift towards P2's x
-}
-
 using RibbonBuild = ShowTest;
 
 void draw_once(float m)

@@ -18,7 +18,7 @@ TEST_F(TickLimit, FirstCallDrawsEvenAtTimeZero)
     EXPECT_EQ(Fake.target, pixels);
 }
 
-TEST_F(TickLimit, SecondCallInTheSameTickDrawsNothingAndChangesNothing)
+TEST_F(TickLimit, SecondCallInTheSameTickDrawsNothingTheNextTickDraws)
 {
     show_frame(pixels, 100);   // tick 7
     ShowState after = Show;
@@ -30,12 +30,7 @@ TEST_F(TickLimit, SecondCallInTheSameTickDrawsNothingAndChangesNothing)
     for (int k = 0; k < 8; ++k)
         EXPECT_EQ(ShowParams[k], after.params[k]) << "p" << k + 1;
     EXPECT_EQ(LastTick, 7);
-}
-
-TEST_F(TickLimit, NextTickDraws)
-{
-    show_frame(pixels, 100);
-    show_frame(pixels, 107);   // tick 8
+    show_frame(pixels, 107);   // tick 8 draws
     EXPECT_EQ(Fake.clears, 2);
     EXPECT_EQ(LastTick, 8);
 }
@@ -60,6 +55,7 @@ TEST(KeyframeRows, BoundaryBarsSelectTheirRows)
     EXPECT_EQ(show_keyframe_row(58), 15);
     EXPECT_EQ(show_keyframe_row(59), -1);
     EXPECT_EQ(show_keyframe_row(100), -1);
+    EXPECT_EQ(show_keyframe_row(-1), 0);
 }
 
 TEST(KeyframeRows, EachRowRunsFromItsFirstBarToTheNextRowsFirstBar)
@@ -71,11 +67,6 @@ TEST(KeyframeRows, EachRowRunsFromItsFirstBarToTheNextRowsFirstBar)
         EXPECT_EQ(show_keyframe_row(first), row);
         EXPECT_EQ(show_keyframe_row(end - 1), row);
     }
-}
-
-TEST(KeyframeRows, BarsBeforeTheFirstRowSelectRowZero)
-{
-    EXPECT_EQ(show_keyframe_row(-1), 0);
 }
 
 using Glide = ShowTest;

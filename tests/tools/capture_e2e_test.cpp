@@ -210,6 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UserError{"--wav existing/nested/a.wav", "existing/nested/a.wav"},
                       UserError{"--y4m show.y4m --wav missing/a.wav", "missing/a.wav"},
                       UserError{"--y4m show.y4m --png afile", "afile"},
+                      UserError{"--png stills --y4m existing", "existing: it is a directory"},
                       UserError{"--png /proc/velomira", "/proc/velomira"},
                       UserError{"--frames 9:3 --png stills", "--frames 9:3"},
                       UserError{"--frames 10 --png stills", "--frames 10"},

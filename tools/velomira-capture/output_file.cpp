@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 std::string errno_text() { return std::strerror(errno); }
@@ -14,6 +15,11 @@ bool OutputFile::open(const std::string& destination, std::string& error)
 {
     discard();
     path = destination;
+    std::error_code ignored;
+    if (std::filesystem::is_directory(destination, ignored)) {
+        error = "cannot write " + destination + ": it is a directory";
+        return false;
+    }
     // mkstemp wants a writable template; the temporary sits in the
     // destination's directory so the final rename cannot cross file systems.
     std::string pattern = destination + ".partial-XXXXXX";
