@@ -77,7 +77,9 @@ void kb_spline_point(const float (*points)[2], float out[2], float t)
     float h01 = -2.0f * t3 + 3.0f * t2;
     float h11 = t3 - t2;
     // The parameters are used unbounded: tension near 5 makes the spine loop.
-    double scale = double(1.0f - tension) * 0.5;
+    // Both factors of the tangent scale, 1 - T included, are in double: a
+    // single-precision 1 - T rounds away low bits of T below 0.5.
+    double scale = (1.0 - double(tension)) * 0.5;
     for (int c = 0; c < 2; ++c) {
         float p0 = points[0][c], p1 = points[1][c], p2 = points[2][c], p3 = points[3][c];
         float leaving = (1.0f + bias) * (1.0f - continuity) * (p1 - p0)

@@ -43,6 +43,56 @@ TEST_F(SplinePoint, TensionOneRemovesTheTangents)
     EXPECT_FLOAT_EQ(out[1], 0.5f * (SplineB[2][1] + SplineB[3][1]));
 }
 
+// The formula written out term by term: Hermite weights, bracketed sums and
+// h00 P1 + h01 P2 in single precision; 1 - T, the factor 0.5, the tangent
+// products and their addition in double, rounded once.
+float literal_spline(const float (*p)[2], int c, float t, float T, float C, float B)
+{
+    float t2 = t * t;
+    float t3 = t2 * t;
+    float h00 = 2.0f * t3 - 3.0f * t2 + 1.0f;
+    float h10 = t3 - 2.0f * t2 + t;
+    float h01 = -2.0f * t3 + 3.0f * t2;
+    float h11 = t3 - t2;
+    float leaving = (1.0f + B) * (1.0f - C) * (p[1][c] - p[0][c]) + (1.0f - B) * (1.0f + C) * (p[2][c] - p[1][c]);
+    float arriving = (1.0f + B) * (1.0f + C) * (p[2][c] - p[1][c]) + (1.0f - B) * (1.0f - C) * (p[3][c] - p[2][c]);
+    double d1 = (1.0 - double(T)) * 0.5 * double(leaving);
+    double d2 = (1.0 - double(T)) * 0.5 * double(arriving);
+    float ends = h00 * p[1][c] + h01 * p[2][c];
+    return float(double(ends) + double(h10) * d1 + double(h11) * d2);
+}
+
+TEST_F(SplinePoint, TensionFactorIsFormedInDoublePrecision)
+{
+    // With T = 0.1488 the single-precision 1 - T (0.851199985) differs from
+    // the double one (0.8511999994...), and the point at t = 3/16 on the
+    // first segment of SplineA differs in its last bit of y.
+    ShowParams[0] = 0.1488f;
+    ShowParams[1] = 0.5f;
+    ShowParams[2] = 0.2f;
+    float out[2];
+    kb_spline_point(SplineA, out, 3 * 0.0625f);
+    EXPECT_EQ(out[1], literal_spline(SplineA, 1, 3 * 0.0625f, 0.1488f, 0.5f, 0.2f));
+    EXPECT_EQ(out[1], -0.0420416743f);
+
+    // Bit for bit over every point the ribbon asks for, at parameter sets
+    // from the keyframe glide.
+    const float params[][3] = {{0.1488f, 0.5f, 0.2f}, {-0.4f, 3.98f, 1.99f}, {0.98f, -1.99f, 0.0f},
+                               {4.96f, -4.375f, 0.6f}, {0.123456f, 0.75f, -0.3f}};
+    for (const auto& tcb : params) {
+        std::memcpy(ShowParams, tcb, sizeof tcb);
+        for (int segment = 0; segment < 4; ++segment)
+            for (int j = 0; j < 16; ++j)
+                for (const auto* spline : {SplineA, SplineB}) {
+                    kb_spline_point(spline + segment, out, float(j) * 0.0625f);
+                    for (int c = 0; c < 2; ++c)
+                        EXPECT_EQ(out[c], literal_spline(spline + segment, c, float(j) * 0.0625f, tcb[0], tcb[1],
+                                                         tcb[2]))
+                            << "T " << tcb[0] << " segment " << segment << " step " << j << " component " << c;
+                }
+    }
+}
+
 using RibbonBuild = ShowTest;
 
 void draw_once(float m)
