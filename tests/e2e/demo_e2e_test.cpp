@@ -6,6 +6,7 @@
 #include "synth/embedded_song.h"
 #include "synth/song.h"
 #include "synth/synth.h"
+#include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -26,14 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_file(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool have(const char* program)
 {
     return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
@@ -49,16 +42,8 @@ struct Outcome {
     std::string out, err;
 };
 
-class DemoEndToEnd : public ::testing::Test {
+class DemoEndToEnd : public ScratchDirTest {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/velomira-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // Runs a shell script in the test's directory; the demo's stdout, stderr
     // and exit status are expected in the files out, err and status.
     Outcome run_script(const std::string& script)
@@ -80,8 +65,6 @@ protected:
         std::regex shape(R"(\.{61}\n(inf|[0-9]+\.[0-9]{6}) FPS\n)");
         EXPECT_TRUE(std::regex_match(run.out, shape)) << "stdout was: " << run.out;
     }
-
-    fs::path dir;
 };
 
 // The song the demo pre-renders, rendered here in-process for comparison.
@@ -184,7 +167,7 @@ protected:
     }
     void SetUp() override
     {
-        DemoEndToEnd::SetUp();
+        ScratchDirTest::SetUp();
         if (display.empty())
             GTEST_SKIP() << "needs Xvfb and xdotool (scripts/install-deps.sh installs them)";
     }

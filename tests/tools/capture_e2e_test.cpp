@@ -8,6 +8,7 @@
 #include "synth/synth.h"
 #include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/y4m.h"
+#include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -26,14 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_file(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 size_t count_lines(const std::string& text)
 {
     return size_t(std::count(text.begin(), text.end(), '\n'));
@@ -44,16 +37,8 @@ struct ToolRun {
     std::string err;
 };
 
-class CaptureEndToEnd : public ::testing::Test {
+class CaptureEndToEnd : public ScratchDirTest {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/velomira-capture-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // Runs the tool in the test's directory with a shell prefix (limits) and
     // arguments; stderr is kept, stdout goes to the file "stdout".
     ToolRun capture(const std::string& arguments, const std::string& prefix = "") const
@@ -77,8 +62,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-
-    fs::path dir;
 };
 
 constexpr size_t FrameBytes = 6 + FramePixels * 3 / 2;   // "FRAME\n" and the planes

@@ -5,6 +5,7 @@
 #include "tools/velomira-capture/output_file.h"
 #include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/y4m.h"
+#include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -124,17 +125,9 @@ TEST(Y4mHeader, DeclaresSizeRateAndFullRange420)
     EXPECT_EQ(y4m_header(30), "YUV4MPEG2 W640 H480 F30:1 Ip A1:1 C420jpeg XCOLORRANGE=FULL\n");
 }
 
-class Files : public ::testing::Test {
+class Files : public ScratchDirTest {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/velomira-capture-unit-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
     size_t entries() const { return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator())); }
-    fs::path dir;
 };
 
 TEST_F(Files, PalettedPngKeepsIndicesAndPalette)
