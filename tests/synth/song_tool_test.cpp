@@ -101,6 +101,18 @@ TEST(SongTool, MissingScoreAndBadLengthAreErrors)
     EXPECT_FALSE(exists(temp_path("x.wav")));
 }
 
+TEST(SongTool, UnreadableScoreIsNotAnEmptySong)
+{
+    // A directory opens but cannot be read: an error, not a silent valid song.
+    const std::string dir = ::testing::TempDir();
+    std::ostringstream err, out;
+    EXPECT_EQ(song_tool_render(dir, temp_path("dir.wav"), 1000, false, err), 1);
+    EXPECT_NE(err.str().find(dir + ": cannot read"), std::string::npos) << err.str();
+    EXPECT_FALSE(exists(temp_path("dir.wav")));
+    EXPECT_EQ(song_tool_check(dir, out), 1);
+    EXPECT_NE(out.str().find(dir + ": cannot read"), std::string::npos) << out.str();
+}
+
 TEST(SongTool, CheckListsFindingsAndJudgesTheSong)
 {
     const std::string song = temp_path("check.txt");

@@ -13,9 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <ostream>
-#include <sstream>
 #include <vector>
 
 namespace {
@@ -39,14 +37,22 @@ Score read_score(const std::string& song, std::ostream& err)
         return score;
     }
     score.name = song;
-    std::ifstream in(song, std::ios::binary);
-    if (!in) {
+    std::FILE* file = std::fopen(song.c_str(), "rb");
+    if (!file) {
         err << song << ": cannot open: " << std::strerror(errno) << "\n";
         return score;
     }
-    std::ostringstream all;
-    all << in.rdbuf();
-    score.text = all.str();
+    // A read error (a directory opens but cannot be read) is not an empty score.
+    char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        score.text.append(chunk, got);
+    const int readError = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (readError) {
+        err << song << ": cannot read: " << std::strerror(readError) << "\n";
+        return score;
+    }
     score.readable = true;
     return score;
 }
