@@ -159,6 +159,8 @@ void Parser::tempo(Cursor& cursor)
         return;
     }
     int32_t bpm = number(field, "tempo");
+    if (notes && cursor.next(':'))
+        note("text after the tempo value (from the next \":\") is ignored");
     if (bpm < 3) {
         note("tempo " + std::to_string(bpm) + " is too slow (the lowest is 3)", true);
         return;

@@ -280,6 +280,19 @@ TEST_F(SongParse, CheckerReportsWhatTheFormatNeutralises)
                      }));
 }
 
+TEST_F(SongParse, CheckerReportsTextAfterTheTempoValue)
+{
+    // The value ends at the next ":", so ":130" is dropped without a trace.
+    std::string text = "bpm:125:130\n";
+    std::vector<SongDiagnostic> notes;
+    ASSERT_EQ(song_parse_checked(text.data(), &notes), 0);
+    EXPECT_EQ(Song.RowLength, 5292);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].line, 1);
+    EXPECT_EQ(notes[0].message, "text after the tempo value (from the next \":\") is ignored");
+    EXPECT_FALSE(notes[0].rejection);
+}
+
 TEST_F(SongParse, CheckerListsEveryRejection)
 {
     std::string text = "bpm:1\np1000:c4\nt1:p1\n";
