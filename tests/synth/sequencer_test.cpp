@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 
 namespace {
@@ -179,6 +180,27 @@ TEST_F(Sequencer, SumIsClampedToSixAndScaledBelow32767Over6)
             play(Bpm + "i1:kantti," + c.envelope + ",2000,1,0\np1:c4\nt1:p1\n", 400);
         EXPECT_EQ(out[50], c.level) << c.envelope;     // table's first half: -1 * -level
         EXPECT_EQ(out[150], int16_t(-c.level)) << c.envelope;
+    }
+}
+
+TEST_F(Sequencer, NotANumberClampsToMinusSixInEveryBlockSize)
+{
+    // No score produces these sums; the output stage must still map NaN to
+    // -6.0 and infinities to the limits, four at a time and one at a time.
+    for (int32_t block : {1024, 3, 1}) {
+        synth_reset();
+        ASSERT_EQ(parse_text(Bpm + "i1:kantti,1,0,400,1,0\np1:c4\nt1:p1\n"), 0);
+        std::vector<float>& samples = Song.instruments[1].samples;
+        std::fill(samples.begin(), samples.begin() + 100, std::numeric_limits<float>::quiet_NaN());
+        std::fill(samples.begin() + 100, samples.begin() + 200, std::numeric_limits<float>::infinity());
+        std::fill(samples.begin() + 200, samples.begin() + 300, -std::numeric_limits<float>::infinity());
+        std::vector<int16_t> out = render(300, block);
+        for (int32_t i = 5; i < 95; ++i)
+            ASSERT_EQ(out[size_t(i)], -32766) << "block " << block << " sample " << i;
+        for (int32_t i = 105; i < 195; ++i)
+            ASSERT_EQ(out[size_t(i)], 32766) << "block " << block << " sample " << i;
+        for (int32_t i = 205; i < 295; ++i)
+            ASSERT_EQ(out[size_t(i)], -32766) << "block " << block << " sample " << i;
     }
 }
 
