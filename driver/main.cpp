@@ -41,7 +41,7 @@ void open_audio()
     want.samples = 4096;
     want.callback = song_audio_callback;
     want.userdata = nullptr;
-    // No obtained spec: SDL converts to whatever the device needs.
+    // No obtained format is asked for: SDL converts to whatever the device needs.
     if (SDL_OpenAudio(&want, nullptr) < 0)
         std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", SDL_GetError());
 }
