@@ -1,6 +1,6 @@
 #include "driver/demo.h"
 
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "synth/synth.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 // button is pressed or the show reaches its end, and the average rate of loop
 // passes is printed on the way out.
 #include "driver/demo.h"
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "show/show.h"
 #include "synth/embedded_song.h"
 #include "synth/song.h"

@@ -9,7 +9,7 @@
 // assigning a fresh LevelState.
 #pragma once
 
-#include "driver/playback.h"
+#include "playback/playback.h"
 
 struct LevelState {
     float wave[LevelWindowSamples] = {};

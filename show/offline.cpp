@@ -1,7 +1,7 @@
 // Offline playback at a fixed frame rate: the frame loop's timing without a clock.
 #include "show/offline.h"
 
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "render3d/r3d.h"
 #include "show/levels.h"
 #include "show/ribbon.h"

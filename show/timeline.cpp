@@ -2,7 +2,7 @@
 // cross and the twelve ribbon copies.
 #include "show/timeline.h"
 
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "render3d/r3d.h"
 #include "show/levels.h"
 #include "show/ribbon.h"

@@ -2,7 +2,7 @@
 // instrument line at the base pitch.
 #include "synth/synth.h"
 
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "synth/note_table.h"
 #include "synth/song.h"
 

@@ -7,7 +7,7 @@
 // precision, so the result is bit-identical to mixing one sample at a time.
 #include "synth/synth.h"
 
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "synth/note_table.h"
 #include "synth/song.h"
 

@@ -2,7 +2,7 @@
 // state the show really has there), a whole fixed-rate capture without
 // output, and the capture tool's per-frame encoders.
 #include "driver/demo.h"
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "show/offline.h"
 #include "show/show.h"
 #include "show/timeline.h"

@@ -1,5 +1,5 @@
 // Speed of the music: the demo's whole pre-render, and instrument rendering.
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "synth/embedded_song.h"
 #include "synth/song.h"
 #include "synth/synth.h"

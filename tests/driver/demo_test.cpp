@@ -1,6 +1,6 @@
 // The demo's command-line rule, palette and pre-render loop.
 #include "driver/demo.h"
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "synth/embedded_song.h"
 #include "synth/song.h"
 #include "synth/synth.h"

@@ -1,5 +1,5 @@
 // The time base: bar numbers, the audio callback, the level window, the clock.
-#include "driver/playback.h"
+#include "playback/playback.h"
 
 #include <gtest/gtest.h>
 

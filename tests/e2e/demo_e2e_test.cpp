@@ -2,7 +2,7 @@
 // sound card: SDL's dummy video driver or a real X window under Xvfb, and the
 // disk audio driver, which writes what the callback delivers to a file.
 #include "driver/demo.h"
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "synth/embedded_song.h"
 #include "synth/song.h"
 #include "synth/synth.h"

@@ -2,7 +2,7 @@
 // pipeline, and song positions for chosen bars.
 #pragma once
 
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "show/levels.h"
 #include "show/ribbon.h"
 #include "show/timeline.h"

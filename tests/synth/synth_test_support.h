@@ -2,7 +2,7 @@
 // std::string, rendering in blocks, and the literal reference sequencer.
 #pragma once
 
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "synth/note_table.h"
 #include "synth/song.h"
 #include "synth/synth.h"

@@ -1,7 +1,7 @@
 // Runs the real velomira-capture program as a user would and checks what it
 // leaves on disk: complete, consistent outputs, or nothing at all.
 #include "driver/demo.h"
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "show/offline.h"
 #include "synth/embedded_song.h"
 #include "synth/song.h"

@@ -7,7 +7,7 @@
 // (show/offline.h). Every output is written under a temporary name and
 // appears only when it is complete; on any failure nothing is left behind.
 #include "driver/demo.h"
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "show/offline.h"
 #include "synth/embedded_song.h"
 #include "synth/song.h"

@@ -1,6 +1,6 @@
 #include "tools/velomira-capture/wav.h"
 
-#include "driver/playback.h"
+#include "playback/playback.h"
 
 #include <sndfile.h>
 

@@ -1,6 +1,6 @@
 #include "song_tool.h"
 
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "synth/embedded_song.h"
 #include "synth/song.h"
 #include "synth/synth.h"

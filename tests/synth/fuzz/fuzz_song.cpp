@@ -1,7 +1,7 @@
 // libFuzzer target: any text through song_parse, then a short render when
 // the song is accepted. Run by scripts/fuzz-synth.sh under AddressSanitizer
 // and UndefinedBehaviorSanitizer.
-#include "driver/playback.h"
+#include "playback/playback.h"
 #include "synth/song.h"
 #include "synth/synth.h"
 

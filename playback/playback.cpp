@@ -1,4 +1,4 @@
-#include "driver/playback.h"
+#include "playback/playback.h"
 
 #include <algorithm>
 #include <chrono>
