@@ -10,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -136,87 +141,135 @@ TEST_F(DemoEndToEnd, MissingDisplayIsOneClearErrorAndStatusOne)
     EXPECT_EQ(run.out, std::string(61, '.') + "\n");
 }
 
-// A real X server without a window manager, shared by the window tests.
+// A real X server without a window manager, shared by the window tests of
+// one test process. The server picks a free display number itself and
+// reports it on a pipe (-displayfd), so servers started at the same moment
+// by parallel tests never share a display; it dies with this process.
 class DemoWindow : public DemoEndToEnd {
 protected:
     static void SetUpTestSuite()
     {
         if (!have("Xvfb") || !have("xdotool"))
             return;
-        for (int n = 90 + getpid() % 50; n < 190 && display.empty(); ++n) {
-            std::string number = std::to_string(n);
-            if (fs::exists(std::string("/tmp/.X").append(number).append("-lock")))
-                continue;
-            std::string name = std::string(":").append(number);
-            std::string command = "Xvfb " + name + " -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & echo $!";
-            std::FILE* pipe = popen(command.c_str(), "r");
-            char pid[32] = {};
-            if (!pipe || !std::fgets(pid, sizeof pid, pipe))
-                continue;
-            pclose(pipe);
-            server = std::atoi(pid);
-            std::string socket = std::string("/tmp/.X11-unix/X").append(number);
-            for (int i = 0; i < 100 && !fs::exists(socket); ++i)
-                usleep(50000);
-            if (fs::exists(socket))
-                display = name;
+        serverMissing = false;
+        int report[2];
+        if (pipe(report) != 0)
+            return;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            close(report[0]);
+            const int quiet = open("/dev/null", O_WRONLY);
+            dup2(quiet, 1);
+            dup2(quiet, 2);
+            const std::string fd = std::to_string(report[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
+                   "1024x768x24", static_cast<char*>(nullptr));
+            _exit(127);
         }
+        close(report[1]);
+        if (pid < 0) {
+            close(report[0]);
+            return;
+        }
+        server = pid;
+        // The number arrives once the server accepts connections.
+        std::string number;
+        pollfd ready{report[0], POLLIN, 0};
+        char c;
+        while (number.find('\n') == std::string::npos && poll(&ready, 1, 30000) == 1 &&
+               read(report[0], &c, 1) == 1)
+            number += c;
+        close(report[0]);
+        if (number.find('\n') != std::string::npos && number.size() > 1)
+            display = ":" + number.substr(0, number.find('\n'));
     }
     static void TearDownTestSuite()
     {
-        if (server > 0)
-            std::system(("kill " + std::to_string(server)).c_str());
+        if (server <= 0)
+            return;
+        kill(server, SIGTERM);
+        int status;
+        for (int i = 0; i < 100 && waitpid(server, &status, WNOHANG) == 0; ++i)
+            usleep(50000);
+        if (waitpid(server, &status, WNOHANG) == 0) {
+            kill(server, SIGKILL);
+            waitpid(server, &status, 0);
+        }
+        server = 0;
+        display.clear();
     }
     void SetUp() override
     {
         ScratchDirTest::SetUp();
-        if (display.empty())
+        if (serverMissing)
             GTEST_SKIP() << "needs Xvfb and xdotool (scripts/install-deps.sh installs them)";
+        ASSERT_FALSE(display.empty()) << "Xvfb did not report a display within 30 s";
+        ASSERT_EQ(waitpid(server, nullptr, WNOHANG), 0) << "the Xvfb server on " << display << " has died";
     }
 
-    // Starts the demo in the background with real-time disk audio, waits for
-    // its window, records the window's geometry, then runs action on it.
+    // Starts the demo in the background with real-time disk audio, finds its
+    // window by the demo's process id, records the window's geometry, then
+    // runs action on it (with the window as $1) and gives the demo 30 s to end.
+    // The search runs in one-second rounds until the window's geometry could
+    // be read, the demo has exited or 90 s have passed: xdotool exits on an X
+    // error when a window it looks at is destroyed under it. Whatever
+    // goes wrong, the demo is killed at once rather than left to play its
+    // two-minute show: no window, or no end after the action.
     Outcome run_in_window(const std::string& program, const std::string& args, const std::string& action)
     {
-        return run_script("export DISPLAY=" + display + "\n(" + Guard +
-                          " env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null " + program + " " + args +
-                          " > out 2> err; echo $? > status) &\n"
-                          "id=\n"
-                          "for i in $(seq 1200); do id=$(xdotool search --name '^Velomira$' 2>/dev/null | head -1);"
-                          " [ -n \"$id\" ] && break; sleep 0.1; done\n"
-                          "[ -n \"$id\" ] && xdotool getwindowgeometry \"$id\" > geometry\n"
-                          "sleep 0.5\n" +
-                          action + "\nwait\n");
+        return run_script("export DISPLAY=" + display + "\n"
+                          "(ulimit -f 500000; exec env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null " +
+                          program + " " + args + " > out 2> err) &\n"
+                          "demo=$!\n"
+                          "until [ -s geometry ] || [ $SECONDS -ge 90 ] || ! kill -0 $demo 2>/dev/null; do\n"
+                          "  id=$(timeout 1 xdotool search --sync --pid $demo --name '^Velomira$' 2>/dev/null | head -n 1)\n"
+                          "  [ -n \"$id\" ] && { xdotool getwindowgeometry \"$id\" > geometry 2>/dev/null || rm -f geometry; }\n"
+                          "done\n"
+                          "if [ ! -s geometry ]; then\n"
+                          "  kill -KILL $demo 2>/dev/null; wait $demo\n"
+                          "  echo 'test: no window of the demo named Velomira appeared' >> err; exit\n"
+                          "fi\n"
+                          "sleep 0.5\n"
+                          "timeout 20 bash -c '" + action + "' _ \"$id\"\n"
+                          "for i in $(seq 300); do kill -0 $demo 2>/dev/null || break; sleep 0.1; done\n"
+                          "kill -KILL $demo 2>/dev/null\n"
+                          "wait $demo; echo $? > status\n");
     }
 
     static inline std::string display;
-    static inline int server = 0;
+    static inline pid_t server = 0;
+    static inline bool serverMissing = true;
 };
 
 TEST_F(DemoWindow, KeyPressEndsTheShow)
 {
-    Outcome run = run_in_window(VELOMIRA_BIN, "-w", "xdotool windowfocus --sync \"$id\"; xdotool key space");
+    Outcome run = run_in_window(VELOMIRA_BIN, "-w", "xdotool windowfocus --sync $1; xdotool key space");
     expect_demo_output(run);
     EXPECT_NE(read_file(dir / "geometry").find("Geometry: 640x480"), std::string::npos) << read_file(dir / "geometry");
 }
 
 TEST_F(DemoWindow, MouseButtonPressEndsTheShow)
 {
-    Outcome run = run_in_window(VELOMIRA_BIN, "-w", "xdotool mousemove --window \"$id\" 320 240 click 1");
+    Outcome run = run_in_window(VELOMIRA_BIN, "-w", "xdotool mousemove --window $1 320 240 click 1");
     expect_demo_output(run);
 }
 
 TEST_F(DemoWindow, ProgramNameEndingInWOpensAWindow)
 {
-    Outcome run = run_in_window(VELOMIRAW_BIN, "", "xdotool windowfocus --sync \"$id\"; xdotool key Escape");
+    Outcome run = run_in_window(VELOMIRAW_BIN, "", "xdotool windowfocus --sync $1; xdotool key Escape");
     expect_demo_output(run);
     EXPECT_NE(read_file(dir / "geometry").find("Geometry: 640x480"), std::string::npos) << read_file(dir / "geometry");
 }
 
+// Audio at about 18 times real time: the show ends in seconds. Without any
+// delay the driver writes as fast as the disk takes it, and a main thread
+// held up by a busy X server could let it pass the file size limit after the
+// song before the show notices its end.
 TEST_F(DemoWindow, RunsToItsEndInAWindowWhenAudioPullsFast)
 {
     Outcome run = run_script("export DISPLAY=" + display + "\n(" + Guard +
-                         " env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=0 " VELOMIRA_BIN
+                         " env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=5 " VELOMIRA_BIN
                          " -w > out 2> err; echo $? > status)");
     expect_demo_output(run);
     expect_audio_is_the_song(dir / "audio.raw");
