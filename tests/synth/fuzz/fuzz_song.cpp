@@ -1,45 +1,39 @@
-// libFuzzer target: any text through song_parse, then a short render when
-// the song is accepted. Run by scripts/fuzz-synth.sh under AddressSanitizer
-// and UndefinedBehaviorSanitizer.
+// libFuzzer target: any text through song_parse, then, when the song is
+// accepted, a render of a few seconds in blocks of changing size, long enough
+// for patterns to end and tracks to loop at ordinary tempos. Built and run by
+// scripts/fuzz.sh under AddressSanitizer and UndefinedBehaviorSanitizer.
 #include "playback/playback.h"
 #include "synth/song.h"
 #include "synth/synth.h"
+#include "tests/synth/fuzz/fuzz_budget.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-namespace {
-
-// Numbers of more than six digits could ask for instruments of up to 2^24
-// samples each, whose rendering and memory would swamp the fuzzer without
-// testing anything new: such inputs are skipped.
-bool too_costly(const uint8_t* data, size_t size)
-{
-    size_t digits = 0;
-    for (size_t i = 0; i < size; ++i) {
-        digits = data[i] >= '0' && data[i] <= '9' ? digits + 1 : 0;
-        if (digits > 6)
-            return true;
-    }
-    return false;
-}
-
-}   // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (too_costly(data, size))
+    if (!within_sample_budget(data, size))
         return -1;
     Song = SongState{};
     Synth = SynthState{};
     synth_init(44100);
     std::vector<char> text(data, data + size);
     text.push_back('\0');
-    if (song_parse(text.data()) == 0) {
-        int16_t out[3000];
-        synth_render(out, 1000);     // crosses row steps at fast tempos
-        synth_render(out, 3000);
+    if (song_parse(text.data()) != 0)
+        return 0;
+    // 48 rows, at least one second and at most three; the first blocks are
+    // 1 and 1000 samples, so row steps fall inside blocks and on their edges.
+    const int64_t length = std::clamp<int64_t>(int64_t(Song.RowLength) * 48, 44100, 3 * 44100);
+    static int16_t out[4096];
+    int64_t done = 0;
+    for (int32_t block : {1, 1000})
+        synth_render(out, block), done += block;
+    while (done < length) {
+        const int32_t block = int32_t(std::min<int64_t>(4096, length - done));
+        synth_render(out, block);
+        done += block;
     }
     return 0;
 }
