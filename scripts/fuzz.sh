@@ -52,7 +52,8 @@ run_target() {
         -artifact_prefix="$build/" -print_final_stats=1 >"$build/fuzz-$target.log" 2>&1 || status=$?
     grep -E '^(INFO: Seed|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)' \
         "$build/fuzz-$target.log" || true
-    echo "fuzz $target: $((SECONDS - start)) s, exit status $status"
+    times >"$build/times-$target"   # second line: CPU time of the fuzzer, user and system
+    echo "fuzz $target: $((SECONDS - start)) s, CPU $(tail -n 1 "$build/times-$target"), exit status $status"
     if [[ $status -ne 0 ]]; then
         tail -n 60 "$build/fuzz-$target.log"
         exit "$status"
