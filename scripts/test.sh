@@ -19,4 +19,9 @@ export UBSAN_OPTIONS=print_stacktrace=1
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Release -DVELOMIRA_SANITIZE=ON -DVELOMIRA_BENCH=OFF >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
 cd build-sanitize
-ctest --output-on-failure -j"$(nproc)" -LE fuzz "$@"
+ctest --output-on-failure -j"$(nproc)" -LE fuzz -E '^DemoWindow[.]' "$@"
+# The demo in an X window: SDL loads and unloads its X11 and D-Bus libraries
+# itself, so what they keep is reported with unknown frames that no
+# suppression can name. These runs check addresses and undefined behaviour
+# only; the headless runs of the demo keep the leak check.
+ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j"$(nproc)" -R '^DemoWindow[.]' "$@"
