@@ -8,6 +8,7 @@
 #include "synth/synth.h"
 
 #include "playback/playback.h"
+#include "synth/mixer.h"
 #include "synth/note_table.h"
 #include "synth/song.h"
 
@@ -36,57 +37,57 @@ inline int32_t cell_at(const Pattern& pattern, int32_t rowIndex)
     return rowIndex < MaxCells ? pattern[size_t(rowIndex)] : PatternEnd;
 }
 
-// One row for every played track: advance through the pattern and the play
-// list, then act on the cell.
-void row_step(int32_t played)
+}   // namespace
+
+void mixer_row_step(int32_t t)
 {
-    for (int32_t t = 1; t <= played; ++t) {
-        Voice& voice = Synth.voices[t];
-        const Track& track = Song.tracks[t];
-        if (voice.entryIndex == -2)
-            continue;
+    Voice& voice = Synth.voices[t];
+    const Track& track = Song.tracks[t];
+    if (voice.entryIndex == -2)
+        return;
+    voice.rowIndex = voice.rowIndex + 1;
+    if (voice.entryIndex == -1 ||
+        cell_at(Song.patterns[track[size_t(voice.entryIndex)]], voice.rowIndex) == PatternEnd) {
+        voice.entryIndex = voice.entryIndex + 1;
+        if (track[size_t(voice.entryIndex)] == TrackLoop)
+            voice.entryIndex = 0;
+        if (track[size_t(voice.entryIndex)] == TrackEnd)
+            voice.entryIndex = -2;
+        voice.rowIndex = 0;
+    }
+    if (voice.entryIndex == -2)
+        return;
+    const Pattern& pattern = Song.patterns[track[size_t(voice.entryIndex)]];
+    const int32_t cell = cell_at(pattern, voice.rowIndex);
+    switch (cell) {
+    case CellEmpty:
+    case PatternEnd:   // an empty pattern (rejected songs only) is a silent row
+        break;
+    case CmdSld:
         voice.rowIndex = voice.rowIndex + 1;
-        if (voice.entryIndex == -1 ||
-            cell_at(Song.patterns[track[size_t(voice.entryIndex)]], voice.rowIndex) == PatternEnd) {
-            voice.entryIndex = voice.entryIndex + 1;
-            if (track[size_t(voice.entryIndex)] == TrackLoop)
-                voice.entryIndex = 0;
-            if (track[size_t(voice.entryIndex)] == TrackEnd)
-                voice.entryIndex = -2;
-            voice.rowIndex = 0;
-        }
-        if (voice.entryIndex == -2)
-            continue;
-        const Pattern& pattern = Song.patterns[track[size_t(voice.entryIndex)]];
-        const int32_t cell = cell_at(pattern, voice.rowIndex);
-        switch (cell) {
-        case CellEmpty:
-        case PatternEnd:   // an empty pattern (rejected songs only) is a silent row
-            break;
-        case CmdSld:
-            voice.rowIndex = voice.rowIndex + 1;
-            voice.slide = float(double(cell_at(pattern, voice.rowIndex)) * SlideFactor);
-            break;
-        case CmdVol:
-            voice.rowIndex = voice.rowIndex + 1;
-            voice.volume = float(double(cell_at(pattern, voice.rowIndex)) * VolumeFactor);
-            break;
-        case CmdStop:
-            voice.playPos = -1.0f;
-            break;
-        case CmdEcho0:
-            voice.echoOn = 0;
-            break;
-        case CmdEcho1:
-            voice.echoOn = 1;
-            break;
-        default:   // a note: restart the instrument at the note's pitch
-            voice.playPos = 0.0f;
-            voice.step = float(cell) * NoteStep;
-            break;
-        }
+        voice.slide = float(double(cell_at(pattern, voice.rowIndex)) * SlideFactor);
+        break;
+    case CmdVol:
+        voice.rowIndex = voice.rowIndex + 1;
+        voice.volume = float(double(cell_at(pattern, voice.rowIndex)) * VolumeFactor);
+        break;
+    case CmdStop:
+        voice.playPos = -1.0f;
+        break;
+    case CmdEcho0:
+        voice.echoOn = 0;
+        break;
+    case CmdEcho1:
+        voice.echoOn = 1;
+        break;
+    default:   // a note: restart the instrument at the note's pitch
+        voice.playPos = 0.0f;
+        voice.step = float(cell) * NoteStep;
+        break;
     }
 }
+
+namespace {
 
 // The idle part of a run: the echo line recirculates at 0.6 and is heard.
 // echo[k + 1] is the slot written EchoLength - 1 samples ago.
@@ -130,8 +131,9 @@ int32_t mix_note(Voice& voice, const Instrument& ins, float* __restrict echo, fl
     return k;
 }
 
-// Track t's contribution to n samples starting at song position `position`.
-void mix_track(int32_t t, int32_t position, float* mix, int32_t n)
+}   // namespace
+
+void mixer_add_track(int32_t t, int32_t position, float* mix, int32_t n)
 {
     Voice& voice = Synth.voices[t];
     Instrument& ins = Song.instruments[t];
@@ -165,11 +167,12 @@ void mix_track(int32_t t, int32_t position, float* mix, int32_t n)
     }
 }
 
+
 // Clamp to +-6.0 (a NaN becomes -6.0), scale in double precision and
 // truncate toward zero. maxps(x, -6) returns -6 when x is NaN and minps(x, 6)
 // returns x unless it is above 6, exactly the scalar rule; the products and
 // truncations are the same double operations two at a time.
-void write_output(const float* mix, int16_t* out, int32_t n)
+void mixer_write_output(const float* mix, int16_t* out, int32_t n)
 {
     int32_t i = 0;
 #if defined(__SSE2__)
@@ -193,8 +196,6 @@ void write_output(const float* mix, int16_t* out, int32_t n)
     }
 }
 
-}   // namespace
-
 void synth_render(int16_t* out, int32_t count)
 {
     if (count <= 0)
@@ -209,13 +210,14 @@ void synth_render(int16_t* out, int32_t count)
         if (played > 0) {
             const int32_t intoRow = position % rowLength;
             if (intoRow == 0)
-                row_step(played);
+                for (int32_t t = 1; t <= played; ++t)
+                    mixer_row_step(t);
             n = std::min(n, rowLength - intoRow);
         }
         std::fill(mix, mix + n, 0.0f);
         for (int32_t t = 1; t <= played; ++t)
-            mix_track(t, position, mix, n);
-        write_output(mix, out, n);
+            mixer_add_track(t, position, mix, n);
+        mixer_write_output(mix, out, n);
         out += n;
         position += n;
         count -= n;
