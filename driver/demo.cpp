@@ -18,6 +18,30 @@ uint32_t demo_video_flags(int argc, const char* const* argv)
     return flags;
 }
 
+const char* demo_take_song_option(int& argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* file = nullptr;
+        int taken = 0;
+        if (std::strcmp(argv[i], "--song") == 0) {
+            if (i + 1 >= argc)
+                return nullptr;
+            file = argv[i + 1];
+            taken = 2;
+        } else if (std::strncmp(argv[i], "--song=", 7) == 0) {
+            file = argv[i] + 7;
+            taken = 1;
+        } else {
+            continue;
+        }
+        for (int j = i; j + taken <= argc; ++j)
+            argv[j] = argv[j + taken];   // argv[argc] is the null pointer
+        argc -= taken;
+        return file;
+    }
+    return "";
+}
+
 void demo_build_palette()
 {
     for (int i = 0; i < 256; ++i) {

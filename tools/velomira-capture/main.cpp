@@ -10,6 +10,7 @@
 #include "playback/playback.h"
 #include "show/offline.h"
 #include "synth/embedded_song.h"
+#include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
 #include "tools/velomira-capture/capture_range.h"
@@ -46,6 +47,7 @@ struct Options {
     std::string pngDir;
     std::string wav;
     std::string frames;
+    std::string song;   // a score file instead of the embedded score
     double at = -1;
     int32_t fps = OfflineMaxFps;
     bool quiet = false;
@@ -234,7 +236,9 @@ int run(const Options& options)
     Clock::time_point start = Clock::now();
 
     synth_init(44100);
-    if (song_parse(EmbeddedSong) < 0)
+    if (!options.song.empty() && score_load(options.song, error) < 0)
+        return fail(outputs, error);
+    if (options.song.empty() && song_parse(EmbeddedSong) < 0)
         return fail(outputs, std::string("the built-in song does not parse: ") + song_error());
     demo_prerender(nullptr);
     demo_build_palette();
@@ -321,6 +325,10 @@ int main(int argc, char** argv)
                 return whole && value >= 1 && value <= OfflineMaxFps ? "" : text + " is not a whole number from 1 to 75";
             },
             "1 to 75"));
+    app.add_option("--song", options.song,
+                   "Play this score file instead of the embedded one (the show keeps the embedded "
+                   "score's bars: 125 bpm)")
+        ->option_text("FILE");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar");
 
     try {
