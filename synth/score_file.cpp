@@ -48,14 +48,14 @@ int score_parse_text(const std::string& name, const std::string& text, std::stri
     return -1;
 }
 
-int score_load(const std::string& path, std::string& message)
+int score_read(const std::string& path, std::string& text, std::string& message)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         message = path + ": cannot open: " + std::strerror(errno);
         return -1;
     }
-    std::string text;
+    text.clear();
     char chunk[65536];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
@@ -67,5 +67,13 @@ int score_load(const std::string& path, std::string& message)
         message = path + ": cannot read: " + std::strerror(readError);
         return -1;
     }
+    return 0;
+}
+
+int score_load(const std::string& path, std::string& message)
+{
+    std::string text;
+    if (score_read(path, text, message) < 0)
+        return -1;
     return score_parse_text(path, text, message);
 }

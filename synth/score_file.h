@@ -16,5 +16,8 @@
 // cannot be read or the score is rejected, with message set as above.
 int score_load(const std::string& path, std::string& message);
 
+// Reads the whole file at path into text; -1 with a message when it cannot.
+int score_read(const std::string& path, std::string& text, std::string& message);
+
 // Parses text (a score's bytes as read) named `name` in messages, as score_load.
 int score_parse_text(const std::string& name, const std::string& text, std::string& message);
