@@ -142,10 +142,12 @@ void draw_status(const Take& take, uint32_t heard, const std::string& problem)
     std::fflush(stdout);
 }
 
-// The position one bar away from the current one, kept inside the take.
+// The position one bar away from the current one (or from a seek not yet
+// taken up, so that two presses move two bars), kept inside the take.
 void seek_bars(const Take& take, int32_t delta)
 {
-    const int32_t bar = take.bar_of(Player.position.load());
+    const int32_t pending = Player.seekTo.load();
+    const int32_t bar = take.bar_of(pending >= 0 ? pending : Player.position.load());
     const int32_t target = std::clamp(take.bar_start(std::max(bar + delta, 0)), 0, take.length() - 1);
     Player.finished = false;
     Player.seekTo = target;
