@@ -5,10 +5,9 @@
 #include "song_tool.h"
 #include "synth/synth.h"
 #include "take.h"
+#include "tools/common/output_file.h"
 
 #include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -288,26 +287,16 @@ int song_tool_look(const std::string& song, const std::string& out)
         std::fprintf(stderr, "%s\n", message.c_str());
         return 1;
     }
+    output_signals_install();
     const LookImage image = look_draw(take);
 
-    std::string temp = out + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    std::FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    if (!file) {
-        std::fprintf(stderr, "velomira-song: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
-        if (fd >= 0)
-            close(fd), std::remove(temp.c_str());
-        return 1;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    bool ok = write_png(file, image);
-    ok &= std::fflush(file) == 0 && !std::ferror(file);
-    ok &= std::fclose(file) == 0;
-    if (!ok || std::rename(temp.c_str(), out.c_str()) != 0) {
-        std::fprintf(stderr, "velomira-song: %s: cannot write: %s\n", out.c_str(), std::strerror(errno));
-        std::remove(temp.c_str());
+    // Written under a temporary name and put in place only when complete.
+    OutputFile file;
+    std::string error;
+    if (!file.open(out, error) || !write_png(file.file, image) || output_interrupted() || !file.commit(error)) {
+        if (error.empty())
+            error = output_interrupted() ? "interrupted; nothing written" : "cannot write " + out + ": " + errno_text();
+        std::fprintf(stderr, "velomira-song: %s\n", error.c_str());
         return 1;
     }
     return 0;
