@@ -21,6 +21,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int32_t ChunkSamples = 8 * PeakWindowSamples;
@@ -70,6 +74,27 @@ void render_tracks(ParallelRender& job, int32_t chunk, int32_t first)
     }
 }
 
+// Largest magnitude of n values. The vector path takes the same maximum
+// (max is exact, so the order of comparisons does not matter; a NaN, which
+// a lane never holds, could differ).
+float peak_of(const float* v, int32_t n)
+{
+    int32_t k = 0;
+    float peak = 0.0f;
+#if defined(__SSE2__)
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 most = _mm_setzero_ps();
+    for (; k + 4 <= n; k += 4)
+        most = _mm_max_ps(most, _mm_and_ps(_mm_loadu_ps(v + k), magnitude));
+    float lanes[4];
+    _mm_storeu_ps(lanes, most);
+    peak = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+#endif
+    for (; k < n; ++k)
+        peak = std::max(peak, std::fabs(v[k]));
+    return peak;
+}
+
 // The heard lanes added in track order, clamped and scaled; and the peaks.
 void sum_chunk(ParallelRender& job, int32_t chunk)
 {
@@ -84,12 +109,8 @@ void sum_chunk(ParallelRender& job, int32_t chunk)
             if (job.heard >> t & 1u)
                 for (int32_t k = 0; k < m; ++k)
                     mix[k] += v[k];
-            if (job.peaks) {
-                float peak = 0.0f;
-                for (int32_t k = 0; k < m; ++k)
-                    peak = std::max(peak, std::fabs(v[k]));
-                job.peaks[window * MaxVoices + size_t(t)] = peak;
-            }
+            if (job.peaks)
+                job.peaks[window * MaxVoices + size_t(t)] = peak_of(v, m);
         }
         mixer_write_output(mix, job.out + chunk * ChunkSamples + from, m);
     }
