@@ -284,6 +284,7 @@ int song_tool_play(const PlayOptions& options)
     SDL_PauseAudio(0);
 
     std::string problem;   // the checker's message of the last save, if it was bad
+    std::unique_ptr<Take> spare;
     bool quit = false;
     while (!quit && !Interrupted) {
         pollfd fds[2] = {{terminal.keys ? STDIN_FILENO : -1, POLLIN, 0}, {watch.fd, POLLIN, 0}};
@@ -292,12 +293,14 @@ int song_tool_play(const PlayOptions& options)
             read_keys(*Player.take, quit);
         if (watch.fd >= 0 && watch.saved()) {
             // Rendered here, on the main thread, while the old take plays on;
-            // only the pointer swap holds the audio lock.
-            auto next = std::make_unique<Take>();
+            // only the pointer swap holds the audio lock. The take swapped
+            // out is kept for the next save: its memory is already mapped.
+            if (!spare)
+                spare = std::make_unique<Take>();
             if (take_read_score(options.song, text, message) == 0 &&
-                take_render(name, text, int32_t(DefaultRenderSamples), heard, *next, message) == 0) {
+                take_render(name, text, int32_t(DefaultRenderSamples), heard, *spare, message) == 0) {
                 SDL_LockAudio();
-                std::swap(Player.take, next);
+                std::swap(Player.take, spare);
                 SDL_UnlockAudio();
                 problem.clear();
             } else {
