@@ -6,9 +6,10 @@
 // ahead: a busy machine that holds one thread back for a while costs no
 // lock-step waiting at every chunk.
 //
-// A lane holds the track's value v itself (the mixer's 0.0 + v); the sum
-// adds the lanes to 0.0 in track order, the same operations in the same order
-// as synth_render, so every sample is bit-identical.
+// A lane holds the track's value v itself (mixer_store_track says why that
+// equals the mixer's 0.0 + v); the sum adds the lanes to 0.0 in track order,
+// the same operations in the same order as synth_render, so every sample is
+// bit-identical.
 #include "synth/synth.h"
 
 #include "playback/playback.h"
@@ -62,13 +63,12 @@ void render_tracks(ParallelRender& job, int32_t chunk, int32_t first)
     const int32_t rowLength = Song.RowLength;
     for (int32_t t = first; t <= job.played; t += 2) {
         float* v = lane(job, chunk, t);
-        std::fill(v, v + n, 0.0f);
         for (int32_t i = 0; i < n;) {
             const int32_t intoRow = (position + i) % rowLength;
             if (intoRow == 0)
                 mixer_row_step(t);
             const int32_t run = std::min(n - i, rowLength - intoRow);
-            mixer_add_track(t, position + i, v + i, run);
+            mixer_store_track(t, position + i, v + i, run);
             i += run;
         }
     }

@@ -89,19 +89,32 @@ void mixer_row_step(int32_t t)
 
 namespace {
 
+// Where a track's value v goes: added to the mix, or stored as it is into
+// a lane of its own (the two-thread render).
+template <bool Store>
+inline void deliver(float& mix, float v)
+{
+    if constexpr (Store)
+        mix = v;
+    else
+        mix += v;
+}
+
 // The idle part of a run: the echo line recirculates at 0.6 and is heard.
 // echo[k + 1] is the slot written EchoLength - 1 samples ago.
+template <bool Store>
 void mix_idle(float* __restrict echo, float* __restrict mix, int32_t n)
 {
     for (int32_t k = 0; k < n; ++k) {
         const float delayed = echo[k + 1];
         echo[k] = float(double(delayed) * EchoFeedback);
-        mix[k] += delayed;
+        deliver<Store>(mix[k], delayed);
     }
 }
 
 // A run of the voice's note; returns how many samples it sounded before it
 // ended (n when it is still playing).
+template <bool Store>
 int32_t mix_note(Voice& voice, const Instrument& ins, float* __restrict echo, float* __restrict mix,
                  int32_t n)
 {
@@ -117,7 +130,7 @@ int32_t mix_note(Voice& voice, const Instrument& ins, float* __restrict echo, fl
         const float delayed = echo[k + 1];
         const float v = delayed + samples[int32_t(playPos)] * volume;
         echo[k] = echoOn ? float(double(v) * EchoSend) : float(double(delayed) * EchoFeedback);
-        mix[k] += v;
+        deliver<Store>(mix[k], v);
         ++k;
         playPos = playPos + step;
         step = step + slide;
@@ -131,15 +144,17 @@ int32_t mix_note(Voice& voice, const Instrument& ins, float* __restrict echo, fl
     return k;
 }
 
-}   // namespace
-
-void mixer_add_track(int32_t t, int32_t position, float* mix, int32_t n)
+template <bool Store>
+void mix_track(int32_t t, int32_t position, float* mix, int32_t n)
 {
     Voice& voice = Synth.voices[t];
     Instrument& ins = Song.instruments[t];
     const int32_t echoLength = Song.EchoLength;
-    if (ins.sampleLength == 0 || int64_t(ins.echoLine.size()) < echoLength)
-        return;   // only in a song the parser rejected
+    if (ins.sampleLength == 0 || int64_t(ins.echoLine.size()) < echoLength) {
+        if constexpr (Store)
+            std::fill(mix, mix + n, 0.0f);
+        return;   // only in a song the parser rejected: the track is silent
+    }
     float* echo = ins.echoLine.data();
     int32_t write = position % echoLength;
     int32_t i = 0;
@@ -158,13 +173,25 @@ void mixer_add_track(int32_t t, int32_t position, float* mix, int32_t n)
         }
         int32_t done = 0;
         if (voice.playPos >= 0.0f)
-            done = mix_note(voice, ins, at, mix + i, run);
-        mix_idle(at + done, mix + i + done, run - done);
+            done = mix_note<Store>(voice, ins, at, mix + i, run);
+        mix_idle<Store>(at + done, mix + i + done, run - done);
         if (at == wrapped)
             echo[write] = wrapped[0];
         i += run;
         write = write + run == echoLength ? 0 : write + run;
     }
+}
+
+}   // namespace
+
+void mixer_add_track(int32_t t, int32_t position, float* mix, int32_t n)
+{
+    mix_track<false>(t, position, mix, n);
+}
+
+void mixer_store_track(int32_t t, int32_t position, float* lane, int32_t n)
+{
+    mix_track<true>(t, position, lane, n);
 }
 
 
