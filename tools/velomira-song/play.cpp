@@ -229,6 +229,10 @@ int play_parse_loop(const std::string& text, int32_t& first, int32_t& end, std::
 int song_tool_play(const PlayOptions& options)
 {
     std::string text, message;
+    if (options.watch && options.song == "-") {
+        std::fprintf(stderr, "velomira-song: --watch needs a score file, not the embedded score\n");
+        return 2;
+    }
     uint32_t heard = AllTracks, mask = 0;
     if (!options.solo.empty()) {
         if (take_parse_tracks(options.solo, mask, message) < 0)
