@@ -88,6 +88,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velomira: --song needs a score file (usage: velomira [-w] [--song FILE])\n");
         return 1;
     }
+    if (demo_answer_info_request(argc, argv, stdout))
+        return 0;
+    demo_set_presentation_defaults();
     uint32_t flags = demo_video_flags(argc, argv);
 
     // Closing the window does not end the show, but an interrupt or a kill
