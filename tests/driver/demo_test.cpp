@@ -76,6 +76,8 @@ TEST(CommandLine, SongOptionIsTakenOutAndTheRestReadsAsBefore)
     EXPECT_EQ(file, "");
     take({"velomira", "-w", "--song"}, file);
     EXPECT_EQ(file, "(missing)");
+}
+
 // What the program prints for an argument list, and whether it answered.
 std::pair<bool, std::string> info_for(std::vector<const char*> argv)
 {
