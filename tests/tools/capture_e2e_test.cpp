@@ -1,5 +1,6 @@
-// Runs the real velomira-capture (and velomira-song render) programs as a user would and checks what they
-// leaves on disk: complete, consistent outputs, or nothing at all.
+// Runs the real velomira-capture (and velomira-song render) as a user would
+// and checks what they leave on disk: complete, consistent outputs, or
+// nothing at all.
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
