@@ -5,6 +5,7 @@
 #include "synth/song.h"
 #include "synth/synth.h"
 #include "tools/common/output_file.h"
+#include "tools/common/sound_output.h"
 
 #include <sndfile.h>
 
@@ -166,13 +167,10 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         return 1;
     }
 
-    SF_INFO info{};
-    info.samplerate = Rate;
-    info.channels = 1;
-    info.format = (ends_with(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open_fd(fileno(output.file), SFM_WRITE, &info, 0);
+    const int format = ends_with(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV;
+    SNDFILE* file = sound_output_open(output.file, format, 1, Rate, samples, error);
     if (!file) {
-        err << "cannot write " << out << ": " << sf_strerror(nullptr) << "\n";
+        err << "cannot write " << out << ": " << error << "\n";
         return 1;
     }
     std::vector<int16_t> block(Block);
