@@ -431,10 +431,23 @@ int song_parse_checked(char* text, std::vector<SongDiagnostic>* notes, bool rend
     parser.nonEmpty = text[0] != '\0';
     // Lines ended by a carriage return alone (old Mac files) would make the
     // whole text one line; in a text without any line feed they end lines.
-    if (!std::strchr(text, '\n'))
+    if (!std::strchr(text, '\n')) {
         for (char* c = text; *c; ++c)
             if (*c == '\r')
                 *c = '\n';
+    } else if (notes) {
+        // Otherwise a lone carriage return is a blank like any other; the
+        // checker points at the first, which may have been meant as a line end.
+        int32_t lone = 0, first = 0, number = 1;
+        for (const char* c = text; *c; ++c)
+            if (*c == '\n')
+                ++number;
+            else if (*c == '\r' && c[1] != '\n' && lone++ == 0)
+                first = number;
+        if (lone)
+            parser.record({first, "", "a carriage return without a line feed after it does not end a line; it is "
+                                      "removed like a space (" + std::to_string(lone) + " in the text)", false});
+    }
     strip_blanks(text);
 
     // Lines are cut at line feeds first (empty lines do not count), keeping

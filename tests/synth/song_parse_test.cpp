@@ -66,9 +66,16 @@ TEST_F(SongParse, CarriageReturnLineEndsAndEmptyLinesAreAccepted)
     EXPECT_EQ(Song.RowLength, 5188);
     EXPECT_EQ(cells(3), (std::vector<int32_t>{440, PatternEnd}));
     EXPECT_EQ(cells(4), (std::vector<int32_t>{261, 32, PatternEnd}));
-    // With line feeds present, a lone carriage return is a blank as before.
-    ASSERT_EQ(parse_text("p5:c1,\rc2\n"), 0);
+    // With line feeds present, a lone carriage return is a blank as before;
+    // the checker says so once.
+    std::string mixed = "#\np5:c1,\rc2\r\n\rp6:c3\n";
+    std::vector<SongDiagnostic> notes;
+    ASSERT_EQ(song_parse_checked(mixed.data(), &notes), 0);
     EXPECT_EQ(cells(5), (std::vector<int32_t>{32, 65, PatternEnd}));
+    EXPECT_EQ(cells(6), (std::vector<int32_t>{130, PatternEnd}));
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes[0].line, 2);
+    EXPECT_NE(notes[0].message.find("(2 in the text)"), std::string::npos) << notes[0].message;
 }
 
 TEST_F(SongParse, UnrecognisedFieldsAreEmptyRows)

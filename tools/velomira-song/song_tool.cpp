@@ -8,6 +8,7 @@
 #include "tools/common/sound_output.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -45,6 +46,9 @@ Score read_score(const std::string& song, std::ostream& err)
         return score;
     }
     // A read error (a directory opens but cannot be read) is not an empty score.
+    struct stat info;
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode))
+        score.text.reserve(size_t(info.st_size));
     char chunk[65536];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
