@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libbenchmark-dev
     xvfb xdotool x11-utils
     clang libclang-rt-14-dev
+    emscripten chromium imagemagick
 )
 
 missing=()
