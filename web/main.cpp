@@ -79,6 +79,8 @@ void discard_events()
     }
 }
 
+void set_pace();
+
 void render_slice()
 {
     double start = emscripten_get_now();
@@ -105,6 +107,7 @@ void render_slice()
     SDL_PauseAudio(0);
     frame_loop_start(Web.screen);
     Web.phase = WebPhase::Playing;
+    set_pace();
 }
 
 void show_fixed_frames()
@@ -161,13 +164,22 @@ void web_step()
     }
 }
 
+// The show runs once per animation frame. The pre-render runs on timers,
+// which follow each other without waiting for the display. Headless browsers
+// under virtual time do not advance animation frames at all, so the
+// fixed-frame mode runs on timers throughout.
+void set_pace()
+{
+    if (Web.phase == WebPhase::Playing && Web.stopFrame < 0)
+        emscripten_set_main_loop_timing(EM_TIMING_RAF, 1);
+    else
+        emscripten_set_main_loop_timing(EM_TIMING_SETTIMEOUT, Web.stopFrame >= 0 ? 1 : 0);
+}
+
 void start_main_loop()
 {
-    // Headless browsers under virtual time do not advance animation frames,
-    // so the fixed-frame mode runs on timers.
     emscripten_set_main_loop(web_step, 0, 0);
-    if (Web.stopFrame >= 0)
-        emscripten_set_main_loop_timing(EM_TIMING_SETTIMEOUT, 1);
+    set_pace();
 }
 
 } // namespace
