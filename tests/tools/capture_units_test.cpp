@@ -2,18 +2,21 @@
 // and files that appear only when complete.
 #include "driver/demo.h"
 #include "tools/velomira-capture/capture_range.h"
-#include "tools/velomira-capture/output_file.h"
+#include "tools/common/output_file.h"
 #include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/y4m.h"
 #include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
 
 #include <filesystem>
+#include <fstream>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -182,6 +185,80 @@ TEST_F(Files, OutputAppearsOnlyOnCommit)
     ASSERT_TRUE(file.commit(error));
     EXPECT_EQ(fs::file_size(path), 5u);
     EXPECT_EQ(entries(), 1u);
+
+    // Through a symbolic link: the target is replaced, the link stays.
+    fs::create_symlink("out.bin", dir / "link.bin");
+    OutputFile linked;
+    ASSERT_TRUE(linked.open((dir / "link.bin").string(), error));
+    std::fputs("linked", linked.file);
+    ASSERT_TRUE(linked.commit(error));
+    EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+    EXPECT_EQ(read_file(path), "linked");
+    EXPECT_EQ(entries(), 2u);
+}
+
+TEST_F(Files, PlacedFilesAreKeptOrGiveBackWhatTheyReplaced)
+{
+    std::string old = (dir / "old.wav").string(), fresh = (dir / "new.wav").string(), error;
+    std::ofstream(old) << "before";
+    auto place = [&](OutputFile& file, const std::string& path) {
+        ASSERT_TRUE(file.open(path, error)) << error;
+        std::fputs("after", file.file);
+        ASSERT_TRUE(file.place(error)) << error;
+    };
+    {
+        OutputFile replacing, creating;
+        place(replacing, old);
+        place(creating, fresh);
+        EXPECT_EQ(read_file(old), "after");   // in place while the run goes on
+        EXPECT_EQ(read_file(fresh), "after");
+    }   // the run failed: dropped without keep()
+    EXPECT_EQ(read_file(old), "before");
+    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_EQ(entries(), 1u);
+
+    OutputFile replacing;
+    place(replacing, old);
+    replacing.keep();
+    replacing.discard();   // nothing left to take back
+    EXPECT_EQ(read_file(old), "after");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(Files, FifoIsWrittenInPlaceNotReplaced)
+{
+    std::string fifo = (dir / "pipe").string(), error;
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] { received = read_file(fifo); });
+    OutputFile file;
+    ASSERT_TRUE(file.open(fifo, error)) << error;
+    EXPECT_TRUE(file.direct);
+    std::fputs("streamed", file.file);
+    ASSERT_TRUE(file.commit(error)) << error;
+    reader.join();
+    EXPECT_EQ(received, "streamed");
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(entries(), 1u);
+
+    OutputFile device;
+    ASSERT_TRUE(device.open("/dev/null", error)) << error;
+    EXPECT_TRUE(device.direct);
+    ASSERT_TRUE(device.commit(error)) << error;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+TEST_F(Files, SameFileSeesThroughLinksAndNewNames)
+{
+    std::string a = (dir / "a.txt").string();
+    std::ofstream(a) << "x";
+    fs::create_hard_link(a, dir / "hard.txt");
+    fs::create_symlink(a, dir / "soft.txt");
+    EXPECT_TRUE(same_file(a, (dir / "hard.txt").string()));
+    EXPECT_TRUE(same_file(a, (dir / "soft.txt").string()));
+    EXPECT_TRUE(same_file((dir / "new.wav").string(), (dir / "." / "new.wav").string()));
+    EXPECT_FALSE(same_file(a, (dir / "new.wav").string()));
+    EXPECT_FALSE(same_file((dir / "x.wav").string(), (dir / "y.wav").string()));
 }
 
 TEST_F(Files, UnwritablePlaceIsReportedWithItsPath)
@@ -192,6 +269,8 @@ TEST_F(Files, UnwritablePlaceIsReportedWithItsPath)
     EXPECT_FALSE(file.open(path, error));
     EXPECT_NE(error.find(path), std::string::npos);
     EXPECT_NE(error.find("No such file"), std::string::npos);
+    EXPECT_FALSE(file.open("", error));
+    EXPECT_NE(error.find("empty name"), std::string::npos) << error;
 }
 
 } // namespace

@@ -4,8 +4,9 @@
 //
 // The music is rendered exactly as the demo renders it; frame k then has show
 // time ceil(k * 1000 / fps) ms and sees the song at the sample playing then
-// (show/offline.h). Every output is written under a temporary name and
-// appears only when it is complete; on any failure nothing is left behind.
+// (show/offline.h). Every output file appears only when it is complete
+// (tools/common/output_file.h); on any failure or interrupt the files are as
+// they were before the run.
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
@@ -13,7 +14,7 @@
 #include "synth/song.h"
 #include "synth/synth.h"
 #include "tools/velomira-capture/capture_range.h"
-#include "tools/velomira-capture/output_file.h"
+#include "tools/common/output_file.h"
 #include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/wav.h"
 #include "tools/velomira-capture/y4m.h"
@@ -25,7 +26,6 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -38,9 +38,6 @@ namespace {
 
 constexpr const char* Program = "velomira-capture";
 
-volatile std::sig_atomic_t Interrupted = 0;
-void on_signal(int) { Interrupted = 1; }
-
 struct Options {
     std::string y4m;
     std::string pngDir;
@@ -51,28 +48,34 @@ struct Options {
     bool quiet = false;
 };
 
-// Everything written so far, so that a failure can take it all back.
+// Everything written so far, so that a failure can take it all back: the
+// music and the stills are placed as soon as they are complete (a player may
+// open them while the video is still being written), with the files they
+// replaced kept aside until the whole run has succeeded.
 struct Outputs {
     OutputFile y4m;
-    std::FILE* y4mStream = nullptr;   // the temporary file, or stdout for "-"
+    std::FILE* y4mStream = nullptr;   // the output file, or stdout for "-"
     std::string pngDir;
     bool createdPngDir = false;
-    std::vector<std::string> pngs;   // committed PNG files of this run
+    std::vector<OutputFile> pngs;     // placed PNG files of this run
     OutputFile wav;
-    bool wavCommitted = false;
     Y4mTables tables;
 
     void take_back()
     {
         y4m.discard();
         wav.discard();
-        if (wavCommitted)
-            std::remove(wav.path.c_str());
-        for (const std::string& png : pngs)
-            std::remove(png.c_str());
+        for (OutputFile& png : pngs)
+            png.discard();
         std::error_code ignored;
         if (createdPngDir)
             fs::remove(pngDir, ignored);
+    }
+    void keep()
+    {
+        wav.keep();
+        for (OutputFile& png : pngs)
+            png.keep();
     }
 };
 
@@ -168,9 +171,9 @@ bool write_png(Outputs& outputs, const uint8_t* pixels, int64_t frame, std::stri
         error = "cannot write " + path + ": " + error;
         return false;
     }
-    if (!file.commit(error))
+    if (!file.place(error))
         return false;
-    outputs.pngs.push_back(path);
+    outputs.pngs.push_back(std::move(file));
     return true;
 }
 
@@ -247,9 +250,8 @@ int run(const Options& options)
         if (!wav_write_song(outputs.wav.file, std::min(first, SongBufferSamples),
                             std::min(end, SongBufferSamples), error))
             return fail(outputs, "cannot write " + options.wav + ": " + error);
-        if (!outputs.wav.commit(error))
+        if (!outputs.wav.place(error))
             return fail(outputs, error);
-        outputs.wavCommitted = true;
     }
     if (outputs.y4mStream) {
         y4m_build_tables(outputs.tables, DemoPalette);
@@ -260,7 +262,7 @@ int run(const Options& options)
     offline_start();
     progress.start = Clock::now();
     for (int64_t frame = 0; frame < range.end; ++frame) {
-        if (Interrupted)
+        if (output_interrupted())
             return fail(outputs, "interrupted; nothing written");
         offline_play_frame(pixels, frame, options.fps);
         if (frame >= range.first) {
@@ -278,6 +280,7 @@ int run(const Options& options)
         return fail(outputs, error);
     if (outputs.y4mStream == stdout && std::fflush(stdout) != 0)
         return fail(outputs, "cannot write --y4m to stdout: " + errno_text());
+    outputs.keep();
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::fprintf(stderr, "%s\n", summary(options, outputs, range, seconds).c_str());
     return 0;
@@ -336,11 +339,6 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
-    // A closed pipe or a file size limit shows up as a write error, which
-    // takes back the partial output, instead of killing the process.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
+    output_signals_install();
     return run(options);
 }
