@@ -46,6 +46,9 @@ void open_audio()
 
 int main(int argc, char** argv)
 {
+    if (demo_answer_info_request(argc, argv, stdout))
+        return 0;
+    demo_set_presentation_defaults();
     uint32_t flags = demo_video_flags(argc, argv);
 
     // Closing the window does not end the show, but an interrupt or a kill
