@@ -1,12 +1,12 @@
 // velomira in a web browser: the same song and the same show, driven by the
 // browser's event loop instead of a while loop.
 //
-// The page (web/shell.html) shows a title screen; its click calls
-// web_start(), which opens the audio device inside the user's gesture (a
-// browser keeps audio suspended until one) and starts the browser's main
-// loop. Each pass of that loop then does one step of a small phase machine:
+// The page (web/index.html) shows a title screen; its click resumes the
+// page's audio context (a browser keeps audio suspended until a user gesture)
+// and calls web_start(), which opens the audio device and starts the
+// browser's main loop. Each pass of that loop then does one step of a small phase machine:
 //   Rendering  a slice of the pre-render (the 61 bar dots become a progress
-//              bar), then the song's hash for the tests, then playback starts;
+//              bar); at its end playback starts;
 //   Playing    one frame_loop_step(), the very pass the native program runs;
 //   Ended      the rate of loop passes goes to the console in the native
 //              format and the page offers to play again (web_play_again()).
@@ -94,8 +94,8 @@ void render_slice()
 
     Web.renderMs = emscripten_get_now() - Web.clickMs;
     SongPosition.store(0, std::memory_order_relaxed);
-    // The tests compare this hash of the rendered samples with the native
-    // renderer's output.
+    // In ?frame=N mode the page also hashes the rendered samples, which the
+    // tests compare with the native renderer's output.
     EM_ASM({ velomiraPage.songRendered($0, $1, $2); }, SongBuffer, Prerender.blocks * PrerenderBlockSamples,
            Web.renderMs);
     if (Web.stopFrame >= 0) {
@@ -186,7 +186,7 @@ void start_main_loop()
 
 extern "C" {
 
-// The start click: audio must be opened inside the user's gesture.
+// The start click (the page has resumed its audio context in the gesture).
 EMSCRIPTEN_KEEPALIVE void web_start()
 {
     if (Web.phase != WebPhase::Title)
