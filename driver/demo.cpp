@@ -107,17 +107,20 @@ void demo_build_palette()
     }
 }
 
+int32_t demo_prerender_block()
+{
+    synth_render(SongBuffer + Prerender.blocks * PrerenderBlockSamples, PrerenderBlockSamples);
+    ++Prerender.blocks;
+    return song_bar(SongPosition.load(std::memory_order_relaxed));
+}
+
 int32_t demo_prerender(std::FILE* dots)
 {
-    int16_t* out = SongBuffer;
+    Prerender = PrerenderState{};
     int32_t lastBar = 0;
-    int32_t blocks = 0;
     int32_t bar;
     do {
-        synth_render(out, PrerenderBlockSamples);
-        out += PrerenderBlockSamples;
-        ++blocks;
-        bar = song_bar(SongPosition.load(std::memory_order_relaxed));
+        bar = demo_prerender_block();
         if (bar != lastBar) {
             if (dots) {
                 std::fputc('.', dots);
@@ -126,5 +129,5 @@ int32_t demo_prerender(std::FILE* dots)
             lastBar = bar;
         }
     } while (bar <= PrerenderLastBar);
-    return blocks;
+    return Prerender.blocks;
 }

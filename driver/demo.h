@@ -59,3 +59,13 @@ inline constexpr int32_t PrerenderLastBar = 60;   // render until bar 61 is reac
 // Returns the number of blocks rendered (5051: it depends only on the bar
 // arithmetic, not on the song).
 int32_t demo_prerender(std::FILE* dots);
+
+// The same loop one block at a time, for a caller that must show progress
+// between blocks (the browser build): Prerender counts the blocks rendered;
+// demo_prerender_block renders the next one and returns the bar reached.
+// The song is complete once that bar exceeds PrerenderLastBar.
+struct PrerenderState {
+    int32_t blocks = 0;
+};
+inline PrerenderState Prerender;
+int32_t demo_prerender_block();

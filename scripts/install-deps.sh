@@ -26,6 +26,7 @@ all=(
     xvfb xdotool x11-utils
     clang libclang-rt-14-dev
     lintian
+    emscripten chromium imagemagick
 )
 
 case "${1:-all}" in

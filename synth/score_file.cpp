@@ -22,13 +22,19 @@ std::string written_line(const std::string& text, int32_t n)
     std::string line = text.substr(start, text.find('\n', start) - start);
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
-    return line;
+    return song_quote(line.c_str());
 }
 
 }   // namespace
 
 int score_parse_text(const std::string& name, const std::string& text, std::string& message)
 {
+    // A NUL byte or UTF-16 text is refused before parsing, as the checker does.
+    SongDiagnostic problem;
+    if (!song_bytes_check(text.data(), text.size(), problem)) {
+        message = name + ":" + std::to_string(problem.line) + ": error: " + problem.message;
+        return -1;
+    }
     Song.loadedText.assign(text.begin(), text.end());
     Song.loadedText.push_back('\0');
     std::vector<SongDiagnostic> notes;
