@@ -62,7 +62,8 @@ void synth_render(int16_t* out, int32_t count);
 inline constexpr uint32_t AllTracks = ~0u;
 inline constexpr int32_t PeakWindowSamples = 1024;
 
-// synth_render on two threads: the tracks are rendered side by side, each
+// synth_render on two threads (native builds only; the browser build has no
+// threads): the tracks are rendered side by side, each
 // into its own lane, and summed in track order, so with heard = AllTracks
 // every sample is bit-identical to synth_render's. heard: bit t set puts
 // track t in the mix; a track left out is rendered all the same (its voice
