@@ -6,9 +6,11 @@
 // button is pressed or the show reaches its end, and the average rate of loop
 // passes is printed on the way out.
 #include "driver/demo.h"
+#include "driver/frame_loop.h"
 #include "playback/playback.h"
 #include "show/show.h"
 #include "synth/embedded_song.h"
+#include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
 
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 static_assert(DemoFullscreen == SDL_FULLSCREEN && DemoDoubleBuffer == SDL_DOUBLEBUF);
 static_assert(sizeof(PaletteEntry) == sizeof(SDL_Color));
@@ -25,11 +28,6 @@ namespace {
 
 constexpr int ScreenWidth = 640;
 constexpr int ScreenHeight = 480;
-
-// Drawing target for a surface whose rows are not 640 bytes apart: the frame
-// is drawn here and copied row by row. It persists between frames like the
-// surface would, so a pass that draws nothing shows the previous picture.
-uint8_t PaddedFrame[ScreenWidth * ScreenHeight];
 
 void open_audio()
 {
@@ -46,39 +44,20 @@ void open_audio()
         std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", SDL_GetError());
 }
 
-void drain_events()
-{
-    SDL_Event event;
-    while (SDL_PollEvent(&event) > 0) {
-        // Closing the window is deliberately not a way out: only a key or a
-        // mouse button ends the show early.
-        if (event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_KEYDOWN)
-            QuitRequested = 1;
-    }
-}
-
-void draw_frame(SDL_Surface* screen, uint32_t t0)
-{
-    SDL_LockSurface(screen);
-    uint32_t elapsed = playback_clock_ms() - t0;
-    show_levels(SongBuffer + level_window_start(elapsed));
-
-    bool direct = screen->pitch == ScreenWidth;
-    uint8_t* pixels = direct ? static_cast<uint8_t*>(screen->pixels) : PaddedFrame;
-    show_frame(pixels, int32_t(playback_clock_ms() - t0));
-    if (!direct) {
-        auto* rows = static_cast<uint8_t*>(screen->pixels);
-        for (int y = 0; y < ScreenHeight; ++y)
-            std::memcpy(rows + y * screen->pitch, PaddedFrame + y * ScreenWidth, ScreenWidth);
-    }
-    SDL_UnlockSurface(screen);
-    SDL_Flip(screen);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // --song FILE plays another score; the show still follows bars at the
+    // embedded score's fixed tempo of 125 bpm.
+    const char* songFile = demo_take_song_option(argc, argv);
+    if (!songFile) {
+        std::fprintf(stderr, "velomira: --song needs a score file (usage: velomira [-w] [--song FILE])\n");
+        return 1;
+    }
+    if (demo_answer_info_request(argc, argv, stdout))
+        return 0;
+    demo_set_presentation_defaults();
     uint32_t flags = demo_video_flags(argc, argv);
 
     // Closing the window does not end the show, but an interrupt or a kill
@@ -89,7 +68,13 @@ int main(int argc, char** argv)
     open_audio();
 
     synth_init(44100);
-    if (song_parse(EmbeddedSong) < 0) {
+    std::string songError;
+    if (*songFile && score_load(songFile, songError) < 0) {
+        std::fprintf(stderr, "velomira: %s\n", songError.c_str());
+        SDL_Quit();
+        return 1;
+    }
+    if (!*songFile && song_parse(EmbeddedSong) < 0) {
         std::fprintf(stderr, "velomira: the built-in song does not parse: %s\n", song_error());
         SDL_Quit();
         return 1;
@@ -113,19 +98,12 @@ int main(int argc, char** argv)
     SDL_ShowCursor(0);
 
     SDL_PauseAudio(0);
-    uint32_t t0 = playback_clock_ms();
+    frame_loop_start(screen);
 
-    int32_t frames = 0;
-    while (!QuitRequested) {
-        draw_frame(screen, t0);
-        ++frames;
-        drain_events();
-    }
+    while (!QuitRequested)
+        frame_loop_step();
 
     SDL_Quit();
-    uint32_t elapsed = playback_clock_ms() - t0;
-    // A run that ends within its first millisecond prints an infinite rate.
-    double rate = double(float(frames) / float(elapsed)) * 1000.0;
-    std::printf("%f FPS\n", rate);
+    std::printf("%f FPS\n", frame_loop_rate());
     return 0;
 }
