@@ -3,7 +3,8 @@
 # the end-to-end runs of the real programs (headless and under Xvfb) and the
 # fuzz targets; then builds the suite again with AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-sanitize/ and runs it there (without the
-# fuzz targets, which always run under both). Arguments go to both ctest
+# fuzz targets, which always run under both, and without the browser and
+# package checks, which test other builds). Arguments go to both ctest
 # runs; VELOMIRA_SANITIZE=0 skips the second build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,7 +20,7 @@ export UBSAN_OPTIONS=print_stacktrace=1
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Release -DVELOMIRA_SANITIZE=ON -DVELOMIRA_BENCH=OFF >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
 cd build-sanitize
-ctest --output-on-failure -j"$(nproc)" -LE fuzz -E '^DemoWindow[.]' "$@"
+ctest --output-on-failure -j"$(nproc)" -LE 'fuzz|web|package' -E '^DemoWindow[.]' "$@"
 # The demo in an X window: SDL loads and unloads its X11 and D-Bus libraries
 # itself, so what they keep is reported with unknown frames that no
 # suppression can name. These runs check addresses and undefined behaviour
