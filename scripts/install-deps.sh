@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     libsdl1.2-compat-dev libsndfile1-dev libpng-dev libcli11-dev
-    libgtest-dev libbenchmark-dev
+    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+    libgtest-dev libbenchmark-dev ffmpeg
     xvfb xdotool x11-utils
     clang libclang-rt-14-dev
 )

@@ -238,7 +238,7 @@ TEST_F(CaptureEndToEnd, FailureHalfwayTakesEverythingBack)
     EXPECT_TRUE(listing().empty());
 
     // The same for a video file that outgrows the limit while encoding.
-    run = capture("--frames 0:300 --video show.mp4 --wav show.wav", "ulimit -f 400;");
+    run = capture("--frames 1500:1800 --video show.mp4 --wav show.wav", "ulimit -f 2000;");
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(count_lines(run.err), 1u) << run.err;
     EXPECT_NE(run.err.find("--video show.mp4"), std::string::npos) << run.err;
@@ -388,11 +388,15 @@ TEST_F(CaptureEndToEnd, StoryboardShowsEachKeyframeSection)
 TEST_F(CaptureEndToEnd, InterruptedVideoLeavesNothing)
 {
     // Ctrl+C once the encoders are writing.
-    std::string script = "cd '" + dir.string() + "' && { " + CAPTURE_BIN +
-                         " --video show.mp4 --wav show.wav 2>stderr & pid=$!; "
-                         "n=0; while [ $n -lt 600 ] && [ \"$(find . -name 'show.mp4.*' -size +20k)\" = '' ]; do "
-                         "sleep 0.05; n=$((n+1)); done; kill -INT $pid; wait $pid; echo $? >status; }";
-    std::system(("sh -c \"" + script + "\"").c_str());
+    std::ofstream(dir / "run.sh") << "cd '" << dir.string() << "' || exit 1\n"
+                                  << CAPTURE_BIN << " --video show.mp4 --wav show.wav 2>stderr &\n"
+                                  << "pid=$!; n=0\n"
+                                  << "while [ $n -lt 1200 ] && [ -z \"$(find . -name 'show.mp4.*' -size +20k)\" ]; do\n"
+                                  << "    sleep 0.05; n=$((n + 1))\n"
+                                  << "done\n"
+                                  << "kill -INT $pid; wait $pid; echo $? >status\n";
+    std::system(("sh '" + (dir / "run.sh").string() + "'").c_str());
+    fs::remove(dir / "run.sh");
     EXPECT_NE(read_file(dir / "status"), "0\n");
     std::string err = read_file(dir / "stderr");
     EXPECT_NE(err.find("interrupted"), std::string::npos) << err;

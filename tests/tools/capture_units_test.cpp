@@ -6,8 +6,8 @@
 #include "show/offline.h"
 #include "show/timeline.h"
 #include "tools/velomira-capture/capture_range.h"
+#include "tools/common/output_file.h"
 #include "tools/velomira-capture/frame_writer.h"
-#include "tools/velomira-capture/output_file.h"
 #include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/sheet.h"
 #include "tools/velomira-capture/y4m.h"
@@ -15,12 +15,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 
 #include <filesystem>
+#include <fstream>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -128,13 +131,9 @@ TEST_F(Conversion, ChromaAveragesEachTwoByTwoBlock)
 }
 
 // The conversion's fast paths (a lookup for one-colour blocks, rounding
-// without lround) give the bytes of the plain formula, in both ranges.
+// without lround) give the bytes of the plain formula.
 TEST_F(Conversion, FastPathsMatchThePlainFormula)
 {
-    Y4mTables limited;
-    y4m_build_tables(limited, DemoPalette, true);
-    EXPECT_EQ(limited.luma[0], 16);
-    EXPECT_EQ(limited.luma[255], 235);
     // Every colour as a flat block, then mixed blocks of a pseudo-random sweep.
     constexpr int32_t Width = 512, Height = 4;
     std::vector<uint8_t> pixels(Width * Height);
@@ -143,22 +142,20 @@ TEST_F(Conversion, FastPathsMatchThePlainFormula)
         pixels[size_t(2 * Width + x)] = uint8_t(x * 37 + 11);
         pixels[size_t(3 * Width + x)] = uint8_t(x * 101 + 3);
     }
-    for (const Y4mTables* t : {&tables, &limited}) {
-        std::vector<uint8_t> y(Width * Height), cb(Width * Height / 4), cr(Width * Height / 4);
-        y4m_convert_planes(*t, pixels.data(), Width, Height, y.data(), Width, cb.data(), cr.data(), Width / 2);
-        for (int32_t by = 0; by < Height / 2; ++by)
-            for (int32_t bx = 0; bx < Width / 2; ++bx) {
-                const uint8_t* p = pixels.data() + 2 * by * Width + 2 * bx;
-                uint8_t a = p[0], b = p[1], c = p[Width], d = p[Width + 1];
-                auto plain = [](const float* table, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-                    return uint8_t(std::clamp(std::lround((table[a] + table[b] + table[c] + table[d]) * 0.25), 0l, 255l));
-                };
-                size_t at = size_t(by * Width / 2 + bx);
-                ASSERT_EQ(cb[at], plain(t->cb, a, b, c, d)) << "block " << bx << "," << by;
-                ASSERT_EQ(cr[at], plain(t->cr, a, b, c, d)) << "block " << bx << "," << by;
-            }
-        EXPECT_EQ(y[5], t->luma[pixels[5]]);
-    }
+    std::vector<uint8_t> y(Width * Height), cb(Width * Height / 4), cr(Width * Height / 4);
+    y4m_convert_planes(tables, pixels.data(), Width, Height, y.data(), Width, cb.data(), cr.data(), Width / 2);
+    for (int32_t by = 0; by < Height / 2; ++by)
+        for (int32_t bx = 0; bx < Width / 2; ++bx) {
+            const uint8_t* p = pixels.data() + 2 * by * Width + 2 * bx;
+            uint8_t a = p[0], b = p[1], c = p[Width], d = p[Width + 1];
+            auto plain = [](const float* table, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+                return uint8_t(std::clamp(std::lround((table[a] + table[b] + table[c] + table[d]) * 0.25), 0l, 255l));
+            };
+            size_t at = size_t(by * Width / 2 + bx);
+            ASSERT_EQ(cb[at], plain(tables.cb, a, b, c, d)) << "block " << bx << "," << by;
+            ASSERT_EQ(cr[at], plain(tables.cr, a, b, c, d)) << "block " << bx << "," << by;
+        }
+    EXPECT_EQ(y[5], tables.luma[pixels[5]]);
 }
 
 TEST(Y4mHeader, DeclaresSizeRateAndFullRange420)
@@ -223,6 +220,80 @@ TEST_F(Files, OutputAppearsOnlyOnCommit)
     ASSERT_TRUE(file.commit(error));
     EXPECT_EQ(fs::file_size(path), 5u);
     EXPECT_EQ(entries(), 1u);
+
+    // Through a symbolic link: the target is replaced, the link stays.
+    fs::create_symlink("out.bin", dir / "link.bin");
+    OutputFile linked;
+    ASSERT_TRUE(linked.open((dir / "link.bin").string(), error));
+    std::fputs("linked", linked.file);
+    ASSERT_TRUE(linked.commit(error));
+    EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+    EXPECT_EQ(read_file(path), "linked");
+    EXPECT_EQ(entries(), 2u);
+}
+
+TEST_F(Files, PlacedFilesAreKeptOrGiveBackWhatTheyReplaced)
+{
+    std::string old = (dir / "old.wav").string(), fresh = (dir / "new.wav").string(), error;
+    std::ofstream(old) << "before";
+    auto place = [&](OutputFile& file, const std::string& path) {
+        ASSERT_TRUE(file.open(path, error)) << error;
+        std::fputs("after", file.file);
+        ASSERT_TRUE(file.place(error)) << error;
+    };
+    {
+        OutputFile replacing, creating;
+        place(replacing, old);
+        place(creating, fresh);
+        EXPECT_EQ(read_file(old), "after");   // in place while the run goes on
+        EXPECT_EQ(read_file(fresh), "after");
+    }   // the run failed: dropped without keep()
+    EXPECT_EQ(read_file(old), "before");
+    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_EQ(entries(), 1u);
+
+    OutputFile replacing;
+    place(replacing, old);
+    replacing.keep();
+    replacing.discard();   // nothing left to take back
+    EXPECT_EQ(read_file(old), "after");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(Files, FifoIsWrittenInPlaceNotReplaced)
+{
+    std::string fifo = (dir / "pipe").string(), error;
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] { received = read_file(fifo); });
+    OutputFile file;
+    ASSERT_TRUE(file.open(fifo, error)) << error;
+    EXPECT_TRUE(file.direct);
+    std::fputs("streamed", file.file);
+    ASSERT_TRUE(file.commit(error)) << error;
+    reader.join();
+    EXPECT_EQ(received, "streamed");
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(entries(), 1u);
+
+    OutputFile device;
+    ASSERT_TRUE(device.open("/dev/null", error)) << error;
+    EXPECT_TRUE(device.direct);
+    ASSERT_TRUE(device.commit(error)) << error;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+TEST_F(Files, SameFileSeesThroughLinksAndNewNames)
+{
+    std::string a = (dir / "a.txt").string();
+    std::ofstream(a) << "x";
+    fs::create_hard_link(a, dir / "hard.txt");
+    fs::create_symlink(a, dir / "soft.txt");
+    EXPECT_TRUE(same_file(a, (dir / "hard.txt").string()));
+    EXPECT_TRUE(same_file(a, (dir / "soft.txt").string()));
+    EXPECT_TRUE(same_file((dir / "new.wav").string(), (dir / "." / "new.wav").string()));
+    EXPECT_FALSE(same_file(a, (dir / "new.wav").string()));
+    EXPECT_FALSE(same_file((dir / "x.wav").string(), (dir / "y.wav").string()));
 }
 
 TEST_F(Files, UnwritablePlaceIsReportedWithItsPath)
@@ -233,6 +304,8 @@ TEST_F(Files, UnwritablePlaceIsReportedWithItsPath)
     EXPECT_FALSE(file.open(path, error));
     EXPECT_NE(error.find(path), std::string::npos);
     EXPECT_NE(error.find("No such file"), std::string::npos);
+    EXPECT_FALSE(file.open("", error));
+    EXPECT_NE(error.find("empty name"), std::string::npos) << error;
 }
 
 // The writer hands frames to its worker in order, and after a failed frame

@@ -6,8 +6,9 @@
 //
 // The music is rendered exactly as the demo renders it; frame k then has show
 // time ceil(k * 1000 / fps) ms and sees the song at the sample playing then
-// (show/offline.h). Every output is written under a temporary name and
-// appears only when it is complete; on any failure nothing is left behind.
+// (show/offline.h). Every output file appears only when it is complete
+// (tools/common/output_file.h); on any failure or interrupt the files are as
+// they were before the run.
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
@@ -16,8 +17,8 @@
 #include "synth/synth.h"
 #include "show/timeline.h"
 #include "tools/velomira-capture/capture_range.h"
+#include "tools/common/output_file.h"
 #include "tools/velomira-capture/frame_writer.h"
-#include "tools/velomira-capture/output_file.h"
 #include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/scale.h"
 #include "tools/velomira-capture/sheet.h"
@@ -32,7 +33,6 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -44,9 +44,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* Program = "velomira-capture";
-
-volatile std::sig_atomic_t Interrupted = 0;
-void on_signal(int) { Interrupted = 1; }
 
 struct Options {
     std::string y4m;
@@ -63,19 +60,20 @@ struct Options {
     bool quiet = false;
 };
 
-// Everything written so far, so that a failure can take it all back.
+// Everything written so far, so that a failure can take it all back: the
+// music and the stills are placed as soon as they are complete (a player may
+// open them while the video is still being written), with the files they
+// replaced kept aside until the whole run has succeeded.
 struct Outputs {
     OutputFile y4m;
-    std::FILE* y4mStream = nullptr;   // the temporary file, or stdout for "-"
+    std::FILE* y4mStream = nullptr;   // the output file, or stdout for "-"
     std::string pngDir;
     bool createdPngDir = false;
-    std::vector<std::string> pngs;   // committed PNG files of this run
+    std::vector<OutputFile> pngs;     // placed PNG files of this run
     OutputFile wav;
-    bool wavCommitted = false;
     OutputFile videoFile;
     VideoWriter video;
     OutputFile sheetFile;
-    std::vector<std::string> committed;   // finished files of this run
     Y4mTables tables;
     std::unique_ptr<FrameWriter> writer;
 
@@ -87,15 +85,20 @@ struct Outputs {
         wav.discard();
         videoFile.discard();
         sheetFile.discard();
-        if (wavCommitted)
-            std::remove(wav.path.c_str());
-        for (const std::string& path : committed)
-            std::remove(path.c_str());
-        for (const std::string& png : pngs)
-            std::remove(png.c_str());
+        for (OutputFile& png : pngs)
+            png.discard();
         std::error_code ignored;
         if (createdPngDir)
             fs::remove(pngDir, ignored);
+    }
+    void keep()
+    {
+        y4m.keep();
+        videoFile.keep();
+        sheetFile.keep();
+        wav.keep();
+        for (OutputFile& png : pngs)
+            png.keep();
     }
 };
 
@@ -192,9 +195,9 @@ bool write_png(Outputs& outputs, const uint8_t* pixels, int32_t width, int32_t h
         error = "cannot write " + path + ": " + error;
         return false;
     }
-    if (!file.commit(error))
+    if (!file.place(error))
         return false;
-    outputs.pngs.push_back(path);
+    outputs.pngs.push_back(std::move(file));
     return true;
 }
 
@@ -226,15 +229,6 @@ std::string summary(const Options& options, const Outputs& outputs, const Captur
     return line;
 }
 
-// Commits a finished output and remembers it, so a later failure can take it back.
-bool commit(Outputs& outputs, OutputFile& file, std::string& error)
-{
-    if (!file.commit(error))
-        return false;
-    outputs.committed.push_back(file.path);
-    return true;
-}
-
 int run(const Options& options)
 {
     Outputs outputs;
@@ -247,9 +241,8 @@ int run(const Options& options)
         return fail(outputs, error);
     if (options.y4m == "-" && isatty(fileno(stdout)))
         return fail(outputs, "--y4m -: standard output is a terminal; pipe it into a program or give a file name");
-    if (!options.video.empty() && video_container(options.video).empty())
-        return fail(outputs, "--video " + options.video + ": cannot tell the container from the name; end it in "
-                             ".mp4, .mkv or .webm");
+    if (!options.video.empty() && !(error = video_check_settings(options.video, options.crf, options.preset)).empty())
+        return fail(outputs, "--video " + options.video + ": " + error);
     int32_t width = FrameWidth * options.scale;
     int32_t height = FrameHeight * options.scale;
 
@@ -295,9 +288,8 @@ int run(const Options& options)
     if (!options.wav.empty()) {
         if (!wav_write_song(outputs.wav.file, firstSample, endSample, error))
             return fail(outputs, "cannot write " + options.wav + ": " + error);
-        if (!outputs.wav.commit(error))
+        if (!outputs.wav.place(error))
             return fail(outputs, error);
-        outputs.wavCommitted = true;
     }
     if (outputs.y4mStream) {
         y4m_build_tables(outputs.tables, DemoPalette);
@@ -312,7 +304,11 @@ int run(const Options& options)
         settings.preset = options.preset;
         settings.firstSample = firstSample;
         settings.endSample = endSample;
-        if (!video_open(outputs.video, options.video, outputs.videoFile.tempPath, settings, DemoPalette, error))
+        // A device or a FIFO is written in place; MP4 cannot be, as its
+        // index is moved to the front at the end (video_open refuses).
+        const OutputFile& file = outputs.videoFile;
+        std::string path = file.direct ? file.path : file.tempPath;
+        if (!video_open(outputs.video, options.video, path, file.direct, settings, DemoPalette, error))
             return fail(outputs, "--video " + options.video + ": " + error);
     }
 
@@ -355,7 +351,7 @@ int run(const Options& options)
     offline_start();
     progress.start = Clock::now();
     for (int64_t frame = 0; frame < playEnd; ++frame) {
-        if (Interrupted)
+        if (output_interrupted())
             return fail(outputs, "interrupted; nothing written");
         offline_play_frame(pixels, frame, options.fps);
         if (anyFrames && frame >= range.first && frame < range.end && !frame_writer_push(*outputs.writer, pixels, frame))
@@ -368,7 +364,7 @@ int run(const Options& options)
     }
     if (anyFrames && !frame_writer_finish(*outputs.writer, error))
         return fail(outputs, error);
-    if (Interrupted)
+    if (output_interrupted())
         return fail(outputs, "interrupted; nothing written");
     progress.update(playEnd, true);
     progress.finish();
@@ -381,14 +377,15 @@ int run(const Options& options)
     if (!options.sheet.empty() &&
         !png_write_paletted(outputs.sheetFile.file, sheet.pixels.data(), SheetWidth, sheet.height, DemoPalette, error))
         return fail(outputs, "cannot write --sheet " + options.sheet + ": " + error);
-    if (outputs.y4m.file && !commit(outputs, outputs.y4m, error))
+    if (outputs.y4m.file && !outputs.y4m.place(error))
         return fail(outputs, error);
-    if (outputs.videoFile.file && !commit(outputs, outputs.videoFile, error))
+    if (outputs.videoFile.file && !outputs.videoFile.place(error))
         return fail(outputs, error);
-    if (outputs.sheetFile.file && !commit(outputs, outputs.sheetFile, error))
+    if (outputs.sheetFile.file && !outputs.sheetFile.place(error))
         return fail(outputs, error);
     if (outputs.y4mStream == stdout && std::fflush(stdout) != 0)
         return fail(outputs, "cannot write --y4m to stdout: " + errno_text());
+    outputs.keep();
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::fprintf(stderr, "%s\n", summary(options, outputs, range, seconds).c_str());
     return 0;
@@ -465,11 +462,6 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
-    // A closed pipe or a file size limit shows up as a write error, which
-    // takes back the partial output, instead of killing the process.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
+    output_signals_install();
     return run(options);
 }

@@ -182,7 +182,9 @@ AVCodecContext* open_video(VideoWriter& writer, const Container& container, cons
     video->sample_aspect_ratio = AVRational{1, 1};
     // A key frame every four seconds: seeking stays quick and costs little.
     video->gop_size = 4 * settings.fps;
-    video->color_range = AVCOL_RANGE_MPEG;
+    // Full range, as the Y4M output: the palette's 256 greys keep their
+    // steps (studio range would merge some), and players honour the flag.
+    video->color_range = AVCOL_RANGE_JPEG;
     video->colorspace = AVCOL_SPC_SMPTE170M;
     video->color_primaries = AVCOL_PRI_SMPTE170M;
     video->color_trc = AVCOL_TRC_SMPTE170M;
@@ -255,6 +257,33 @@ std::string video_container(const std::string& path)
     return "";
 }
 
+std::string video_check_settings(const std::string& name, int32_t crf, const std::string& preset)
+{
+    const Container* container = find_container(video_container(name));
+    if (!container)
+        return "cannot tell the container from the name; end it in .mp4, .mkv or .webm";
+    bool x264 = std::strcmp(container->videoCodec, "libx264") == 0;
+    // Checked here: libx264 prints its own complaint about a preset it does
+    // not know, which would make a second line.
+    static const char* const X264Presets[] = {"ultrafast", "superfast", "veryfast", "faster", "fast",
+                                              "medium",    "slow",      "slower",   "veryslow", "placebo"};
+    static const char* const Vp9Deadlines[] = {"realtime", "good", "best"};
+    bool known = preset.empty();
+    for (const char* name : x264 ? std::vector<const char*>(std::begin(X264Presets), std::end(X264Presets))
+                                 : std::vector<const char*>(std::begin(Vp9Deadlines), std::end(Vp9Deadlines)))
+        known = known || preset == name;
+    if (!known)
+        return "--preset " + preset + ": " +
+               (x264 ? "H.264 takes ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, veryslow "
+                       "or placebo"
+                     : "VP9 takes realtime, good or best");
+    int32_t maxCrf = x264 ? 51 : 63;
+    if (crf > maxCrf)
+        return "--crf " + std::to_string(crf) + ": " + (x264 ? "H.264" : "VP9") + " takes 0 to " +
+               std::to_string(maxCrf);
+    return "";
+}
+
 int32_t video_default_crf(const std::string& container)
 {
     const Container* found = find_container(container);
@@ -267,7 +296,7 @@ std::string video_default_preset(const std::string& container)
     return found ? found->preset : "";
 }
 
-bool video_open(VideoWriter& writer, const std::string& name, const std::string& path,
+bool video_open(VideoWriter& writer, const std::string& name, const std::string& path, bool streamed,
                 const VideoSettings& settings, const PaletteEntry* palette, std::string& error)
 {
     const Container* container = find_container(video_container(name));
@@ -275,11 +304,16 @@ bool video_open(VideoWriter& writer, const std::string& name, const std::string&
         error = "cannot tell the container from the name; end it in .mp4, .mkv or .webm";
         return false;
     }
+    if (streamed && std::strcmp(container->name, "mp4") == 0) {
+        error = "an MP4 file is rewritten when it is finished, so it must be a regular file; "
+                "use .mkv or .webm for a pipe or a device";
+        return false;
+    }
     // Errors are reported by the caller, one line each; the libraries' own
     // chatter would only bury them.
     av_log_set_level(AV_LOG_QUIET);
     writer.fps = settings.fps;
-    y4m_build_tables(writer.tables, palette, true);
+    y4m_build_tables(writer.tables, palette);
     int code = avformat_alloc_output_context2(&writer.format, nullptr, container->muxer, path.c_str());
     if (code < 0) {
         error = "cannot start the " + std::string(container->muxer) + " muxer: " + av_text(code);

@@ -1,7 +1,7 @@
 // A finished video file with the music, written with FFmpeg's libraries.
 // The container follows the file name: .mp4 (H.264 + AAC, moov atom at the
 // front so it streams), .mkv (H.264 + FLAC: the music bit for bit), .webm
-// (VP9 + Opus). Pictures are yuv420p in the limited range with BT.601
+// (VP9 + Opus). Pictures are yuv420p in the full range with BT.601
 // colours, the conversion of y4m.h; the sound is SongBuffer samples on two
 // channels, the same samples the WAV output holds, starting with the first
 // frame.
@@ -58,12 +58,17 @@ struct VideoWriter {
 
 // The container a file name asks for ("mp4", "mkv", "webm"), or empty.
 std::string video_container(const std::string& path);
+// "" when --crf and --preset (-1 and "" for the defaults) suit the file's
+// container, otherwise what is wrong with them.
+std::string video_check_settings(const std::string& name, int32_t crf, const std::string& preset);
 // The encoder settings used when the user gives none.
 int32_t video_default_crf(const std::string& container);
 std::string video_default_preset(const std::string& container);
 
-// name is the user's file name (it picks the container), path where to write.
-bool video_open(VideoWriter& writer, const std::string& name, const std::string& path,
+// name is the user's file name (it picks the container), path where to
+// write; streamed: path is a pipe or a device, which cannot be read back
+// or seeked (refused for MP4, whose index is moved to the front at the end).
+bool video_open(VideoWriter& writer, const std::string& name, const std::string& path, bool streamed,
                 const VideoSettings& settings, const PaletteEntry* palette, std::string& error);
 // Encodes a settings.width x settings.height picture of palette indices.
 bool video_frame(VideoWriter& writer, const uint8_t* pixels, std::string& error);

@@ -26,22 +26,13 @@ inline uint8_t average_to_byte(float sum)
 
 } // namespace
 
-void y4m_build_tables(Y4mTables& tables, const PaletteEntry* palette, bool limitedRange)
+void y4m_build_tables(Y4mTables& tables, const PaletteEntry* palette)
 {
-    // Studio range squeezes 0..255 into 16..235 (luma) and 16..240 (chroma).
-    double lumaScale = limitedRange ? 219.0 / 255.0 : 1.0;
-    double lumaOffset = limitedRange ? 16.0 : 0.0;
-    double chromaScale = limitedRange ? 224.0 / 255.0 : 1.0;
     for (int i = 0; i < 256; ++i) {
         double r = palette[i].r, g = palette[i].g, b = palette[i].b;
-        tables.luma[i] = to_byte(lumaOffset + lumaScale * (0.299 * r + 0.587 * g + 0.114 * b));
-        if (limitedRange) {
-            tables.cb[i] = float(128.0 + chromaScale * (-0.168736 * r - 0.331264 * g + 0.5 * b));
-            tables.cr[i] = float(128.0 + chromaScale * (0.5 * r - 0.418688 * g - 0.081312 * b));
-        } else {
-            tables.cb[i] = float(128.0 - 0.168736 * r - 0.331264 * g + 0.5 * b);
-            tables.cr[i] = float(128.0 + 0.5 * r - 0.418688 * g - 0.081312 * b);
-        }
+        tables.luma[i] = to_byte(0.299 * r + 0.587 * g + 0.114 * b);
+        tables.cb[i] = float(128.0 - 0.168736 * r - 0.331264 * g + 0.5 * b);
+        tables.cr[i] = float(128.0 + 0.5 * r - 0.418688 * g - 0.081312 * b);
         tables.cbFlat[i] = average_to_byte(tables.cb[i] + tables.cb[i] + tables.cb[i] + tables.cb[i]);
         tables.crFlat[i] = average_to_byte(tables.cr[i] + tables.cr[i] + tables.cr[i] + tables.cr[i]);
     }

@@ -1,7 +1,6 @@
 // YUV4MPEG2 output: 4:2:0 planes converted from palette indices with
-// BT.601 coefficients, chroma averaged over 2x2 blocks. The Y4M stream uses
-// the full (JPEG) range; the video encoder gets the same conversion in the
-// limited (studio) range that players assume for yuv420p.
+// full-range BT.601 (JPEG) coefficients, chroma averaged over 2x2 blocks.
+// The video writer feeds its encoder the same planes.
 //
 // y4m_build_tables once for the palette, then y4m_header once and
 // y4m_frame per frame. y4m_convert_planes is the conversion alone, for any
@@ -28,8 +27,7 @@ struct Y4mTables {
     uint8_t crFlat[256] = {};
 };
 
-// limitedRange: luma 16..235 and chroma 16..240 instead of 0..255.
-void y4m_build_tables(Y4mTables& tables, const PaletteEntry* palette, bool limitedRange = false);
+void y4m_build_tables(Y4mTables& tables, const PaletteEntry* palette);
 std::string y4m_header(int32_t fps, int32_t width = FrameWidth, int32_t height = FrameHeight);
 // Converts a width x height picture of palette indices (width and height
 // even) into Y, Cb and Cr planes with the given row strides.

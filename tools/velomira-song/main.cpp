@@ -1,5 +1,6 @@
 // velomira-song: render, check and print scores in the demo's song format.
 #include "song_tool.h"
+#include "tools/common/output_file.h"
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
@@ -35,6 +36,7 @@ int main(int argc, char** argv)
     CLI11_PARSE(app, argc, argv);
 
     if (*render) {
+        output_signals_install();
         if (seconds > 0)
             samples = std::llround(seconds * 44100.0);
         return song_tool_render(song, out, samples, isatty(2) != 0, std::cerr);

@@ -4,10 +4,9 @@
 #include "synth/embedded_song.h"
 #include "synth/song.h"
 #include "synth/synth.h"
+#include "tools/common/output_file.h"
 
 #include <sndfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -118,9 +117,21 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         err << "length must be 1 to " << MaxRenderSamples << " samples (one hour)\n";
         return 1;
     }
+    if (song != "-" && same_file(song, out)) {
+        err << out << ": this is the score itself; give another output file\n";
+        return 1;
+    }
     Score score = read_score(song, err);
     if (!score.readable)
         return 1;
+    // Opened before the work, so that a bad path fails at once; written under
+    // a temporary name unless it is a device or FIFO, and dropped on failure.
+    OutputFile output;
+    std::string error;
+    if (!output.open(out, error)) {
+        err << error << "\n";
+        return 1;
+    }
     std::vector<SongDiagnostic> notes;
     if (parse_score(score, notes) < 0) {
         int32_t rejections = 0;
@@ -132,48 +143,39 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         return 1;
     }
 
-    // Written under a temporary name in the same directory and renamed when
-    // complete, so a failed render leaves nothing behind.
-    std::string temp = out + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        err << out << ": cannot write: " << std::strerror(errno) << "\n";
-        return 1;
-    }
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
     SF_INFO info{};
     info.samplerate = Rate;
     info.channels = 1;
     info.format = (ends_with(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, 1);
+    SNDFILE* file = sf_open_fd(fileno(output.file), SFM_WRITE, &info, 0);
     if (!file) {
-        err << out << ": cannot write: " << sf_strerror(nullptr) << "\n";
-        close(fd);
-        std::remove(temp.c_str());
+        err << "cannot write " << out << ": " << sf_strerror(nullptr) << "\n";
         return 1;
     }
     std::vector<int16_t> block(Block);
-    bool failed = false;
+    bool failed = false, interrupted = false;
     for (int64_t done = 0; done < samples && !failed; done += Block) {
         const int32_t n = int32_t(std::min<int64_t>(Block, samples - done));
         synth_render(block.data(), n);
         failed = sf_write_short(file, block.data(), n) != n;
         if (progress && (done / Block) % 256 == 0)
             draw_progress(done, samples, err);
+        failed |= interrupted = output_interrupted();
     }
-    if (progress)
-        draw_progress(samples, samples, err), err << "\n";
-    if (failed)
-        err << out << ": cannot write: " << sf_strerror(file) << "\n";
+    if (progress) {
+        if (!failed)
+            draw_progress(samples, samples, err);
+        err << "\n";
+    }
+    if (interrupted)
+        err << "interrupted; " << out << " not written\n";
+    else if (failed)
+        err << "cannot write " << out << ": " << sf_strerror(file) << "\n";
     failed |= sf_close(file) != 0;
-    if (!failed && std::rename(temp.c_str(), out.c_str()) != 0) {
-        err << out << ": cannot write: " << std::strerror(errno) << "\n";
-        failed = true;
-    }
-    if (failed) {
-        std::remove(temp.c_str());
+    if (failed)
+        return 1;
+    if (!output.commit(error)) {
+        err << error << "\n";
         return 1;
     }
     return 0;
