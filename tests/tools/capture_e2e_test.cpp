@@ -245,12 +245,13 @@ TEST_F(CaptureEndToEnd, FailureHalfwayTakesEverythingBack)
     EXPECT_TRUE(listing().empty());
 }
 
-// What ffprobe says about one stream of a file, "key=value" lines.
-std::string probe(const std::filesystem::path& file, const char* stream)
+// What ffprobe says about the video or audio streams of a file, "key=value" lines.
+std::string probe(const std::filesystem::path& file, const std::string& stream)
 {
-    return command_output("ffprobe -v error -count_frames -select_streams " + std::string(stream) +
-                          " -show_entries stream=codec_name,width,height,r_frame_rate,nb_read_frames,sample_rate,"
-                          "channels -of default=noprint_wrappers=1 '" + file.string() + "'");
+    std::string entries = stream == "v" ? "codec_name,width,height,r_frame_rate,nb_read_frames"
+                                        : "codec_name,sample_rate,channels";
+    return command_output("ffprobe -v error -count_frames -select_streams " + stream + " -show_entries stream=" +
+                          entries + " -of default=noprint_wrappers=1 '" + file.string() + "'");
 }
 
 // A decoded frame of a video against the paletted still it was made from,
@@ -311,14 +312,16 @@ TEST_F(CaptureEndToEnd, VideoFilesCarryTheFramesAndTheMusic)
     EXPECT_TRUE(decoded_audio(dir / "show.mkv", 44100) == wav.substr(WavHeader)) << "the FLAC music differs";
 
     // Pictures: a dark early frame and the last one, against their stills.
+    // Measured with the default settings: H.264 33.1 and 34.7 dB, VP9 39.5
+    // and 38.2 dB (the 4:2:0 conversion alone allows about 47 dB here).
     for (int frame : {150, 299}) {
         PalettedImage still;
         std::string error;
         char name[40];
         std::snprintf(name, sizeof name, "stills/frame-%05d.png", frame);
         ASSERT_TRUE(png_read_paletted((dir / name).string(), still, error)) << error;
-        EXPECT_GE(frame_psnr(dir / "show.mp4", frame, still), 33.0) << "frame " << frame;
-        EXPECT_GE(frame_psnr(dir / "show.webm", frame, still), 33.0) << "frame " << frame;
+        EXPECT_GE(frame_psnr(dir / "show.mp4", frame, still), 32.5) << "frame " << frame;
+        EXPECT_GE(frame_psnr(dir / "show.webm", frame, still), 37.5) << "frame " << frame;
     }
 }
 
