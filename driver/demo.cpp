@@ -4,7 +4,62 @@
 #include "synth/synth.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+
+const char* const DemoVersion = VELOMIRA_VERSION;
+
+namespace {
+
+const char Usage[] =
+    "Usage: velomira [-w]\n"
+    "       velomira --help | --version\n"
+    "\n"
+    "Plays the Velomira demo. It first renders its music, printing a dot per bar\n"
+    "(61 in all), then shows a 640x480 picture that follows the music, full screen,\n"
+    "until the show ends (about 113 s) or a key or mouse button is pressed; on the\n"
+    "way out it prints the average frame rate.\n"
+    "\n"
+    "  -w         play in a window instead of full screen\n"
+    "  --help     print this text and exit\n"
+    "  --version  print the version and exit\n"
+    "\n"
+    "A program name ending in \"w\" (velomiraw) swaps the two: a window by default,\n"
+    "full screen with -w. Closing the window does not end the show; Ctrl+C does.\n"
+    "\n"
+    "Environment, set as shown unless already set:\n"
+    "  SDL12COMPAT_SYNC_TO_VBLANK=1      each frame waits for the display's refresh\n"
+    "                                    (0: present at once, as fast as possible)\n"
+    "  SDL12COMPAT_SCALE_METHOD=nearest  full screen scaled with crisp pixels\n"
+    "                                    (linear: smoothed)\n"
+    "SDL's own variables apply too, e.g. SDL_VIDEODRIVER=dummy or SDL_AUDIODRIVER.\n"
+    "\n"
+    "Related programs: velomira-song renders, checks and prints scores;\n"
+    "velomira-capture writes the show offline as video, stills and sound.\n";
+
+} // namespace
+
+bool demo_answer_info_request(int argc, const char* const* argv, std::FILE* out)
+{
+    if (argc < 2 || !argv[1])
+        return false;
+    if (std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(Usage, out);
+        return true;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::fprintf(out, "velomira %s\n", DemoVersion);
+        return true;
+    }
+    return false;
+}
+
+void demo_set_presentation_defaults()
+{
+    // The last argument 0 keeps a value the user set, even an empty one.
+    setenv("SDL12COMPAT_SYNC_TO_VBLANK", "1", 0);
+    setenv("SDL12COMPAT_SCALE_METHOD", "nearest", 0);
+}
 
 uint32_t demo_video_flags(int argc, const char* const* argv)
 {
@@ -26,17 +81,20 @@ void demo_build_palette()
     }
 }
 
+int32_t demo_prerender_block()
+{
+    synth_render(SongBuffer + Prerender.blocks * PrerenderBlockSamples, PrerenderBlockSamples);
+    ++Prerender.blocks;
+    return song_bar(SongPosition.load(std::memory_order_relaxed));
+}
+
 int32_t demo_prerender(std::FILE* dots)
 {
-    int16_t* out = SongBuffer;
+    Prerender = PrerenderState{};
     int32_t lastBar = 0;
-    int32_t blocks = 0;
     int32_t bar;
     do {
-        synth_render(out, PrerenderBlockSamples);
-        out += PrerenderBlockSamples;
-        ++blocks;
-        bar = song_bar(SongPosition.load(std::memory_order_relaxed));
+        bar = demo_prerender_block();
         if (bar != lastBar) {
             if (dots) {
                 std::fputc('.', dots);
@@ -45,5 +103,5 @@ int32_t demo_prerender(std::FILE* dots)
             lastBar = bar;
         }
     } while (bar <= PrerenderLastBar);
-    return blocks;
+    return Prerender.blocks;
 }

@@ -1,6 +1,11 @@
 // The demo program's own logic, kept free of SDL so it can be tested
-// headless: the command-line rule, the palette, and the pre-render loop.
-// driver/main.cpp is the only file that talks to SDL.
+// headless: the command-line rule, --help and --version, the presentation
+// defaults handed to SDL through the environment, the palette, and the
+// pre-render loop. driver/main.cpp is the only file that talks to SDL.
+//
+// Order of use in main: demo_answer_info_request (and return if it answered),
+// demo_set_presentation_defaults before SDL_Init, demo_video_flags, then
+// demo_prerender and demo_build_palette on the way to the first frame.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +18,23 @@ inline constexpr uint32_t DemoDoubleBuffer = 0x40000000u;
 // Full screen and double-buffered, or windowed when argv[1] is exactly "-w";
 // a program name ending in 'w' inverts the full-screen choice.
 uint32_t demo_video_flags(int argc, const char* const* argv);
+
+// "velomira " followed by this is what --version prints.
+extern const char* const DemoVersion;
+
+// When argv[1] is exactly "--help" or "--version", writes the usage text or
+// the version line to out and returns true: the program then exits with
+// status 0 before touching SDL. Any other command line returns false and
+// plays as usual (the first argument other than "-w" is ignored).
+bool demo_answer_info_request(int argc, const char* const* argv, std::FILE* out);
+
+// sdl12-compat presents each flip at once and scales a full-screen 640x480
+// screen with a blur unless told otherwise. Sets SDL12COMPAT_SYNC_TO_VBLANK=1
+// (each flip waits for the display's refresh, so the loop runs at the
+// display's pace, without tearing) and SDL12COMPAT_SCALE_METHOD=nearest
+// (crisp pixels), each only when the user has not set it. The scale method is
+// read by SDL_Init, the vsync choice by SDL_SetVideoMode: call before both.
+void demo_set_presentation_defaults();
 
 // One palette entry, laid out like SDL_Color.
 struct PaletteEntry {
@@ -32,3 +54,13 @@ inline constexpr int32_t PrerenderLastBar = 60;   // render until bar 61 is reac
 // Returns the number of blocks rendered (5051: it depends only on the bar
 // arithmetic, not on the song).
 int32_t demo_prerender(std::FILE* dots);
+
+// The same loop one block at a time, for a caller that must show progress
+// between blocks (the browser build): Prerender counts the blocks rendered;
+// demo_prerender_block renders the next one and returns the bar reached.
+// The song is complete once that bar exceeds PrerenderLastBar.
+struct PrerenderState {
+    int32_t blocks = 0;
+};
+inline PrerenderState Prerender;
+int32_t demo_prerender_block();

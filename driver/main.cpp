@@ -6,6 +6,7 @@
 // button is pressed or the show reaches its end, and the average rate of loop
 // passes is printed on the way out.
 #include "driver/demo.h"
+#include "driver/frame_loop.h"
 #include "playback/playback.h"
 #include "show/show.h"
 #include "synth/embedded_song.h"
@@ -26,11 +27,6 @@ namespace {
 constexpr int ScreenWidth = 640;
 constexpr int ScreenHeight = 480;
 
-// Drawing target for a surface whose rows are not 640 bytes apart: the frame
-// is drawn here and copied row by row. It persists between frames like the
-// surface would, so a pass that draws nothing shows the previous picture.
-uint8_t PaddedFrame[ScreenWidth * ScreenHeight];
-
 void open_audio()
 {
     SDL_AudioSpec want;
@@ -46,39 +42,13 @@ void open_audio()
         std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", SDL_GetError());
 }
 
-void drain_events()
-{
-    SDL_Event event;
-    while (SDL_PollEvent(&event) > 0) {
-        // Closing the window is deliberately not a way out: only a key or a
-        // mouse button ends the show early.
-        if (event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_KEYDOWN)
-            QuitRequested = 1;
-    }
-}
-
-void draw_frame(SDL_Surface* screen, uint32_t t0)
-{
-    SDL_LockSurface(screen);
-    uint32_t elapsed = playback_clock_ms() - t0;
-    show_levels(SongBuffer + level_window_start(elapsed));
-
-    bool direct = screen->pitch == ScreenWidth;
-    uint8_t* pixels = direct ? static_cast<uint8_t*>(screen->pixels) : PaddedFrame;
-    show_frame(pixels, int32_t(playback_clock_ms() - t0));
-    if (!direct) {
-        auto* rows = static_cast<uint8_t*>(screen->pixels);
-        for (int y = 0; y < ScreenHeight; ++y)
-            std::memcpy(rows + y * screen->pitch, PaddedFrame + y * ScreenWidth, ScreenWidth);
-    }
-    SDL_UnlockSurface(screen);
-    SDL_Flip(screen);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (demo_answer_info_request(argc, argv, stdout))
+        return 0;
+    demo_set_presentation_defaults();
     uint32_t flags = demo_video_flags(argc, argv);
 
     // Closing the window does not end the show, but an interrupt or a kill
@@ -113,19 +83,12 @@ int main(int argc, char** argv)
     SDL_ShowCursor(0);
 
     SDL_PauseAudio(0);
-    uint32_t t0 = playback_clock_ms();
+    frame_loop_start(screen);
 
-    int32_t frames = 0;
-    while (!QuitRequested) {
-        draw_frame(screen, t0);
-        ++frames;
-        drain_events();
-    }
+    while (!QuitRequested)
+        frame_loop_step();
 
     SDL_Quit();
-    uint32_t elapsed = playback_clock_ms() - t0;
-    // A run that ends within its first millisecond prints an infinite rate.
-    double rate = double(float(frames) / float(elapsed)) * 1000.0;
-    std::printf("%f FPS\n", rate);
+    std::printf("%f FPS\n", frame_loop_rate());
     return 0;
 }

@@ -17,14 +17,22 @@
 #include "render3d/convert.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace {
+
+// The bits of a float (std::bit_cast is not in every standard library the
+// program is built with).
+uint32_t float_bits(float v) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
 
 // Integer steps wrap like the two's-complement registers they model; done in
 // unsigned arithmetic so that the wrap is defined. Advancing by `count` steps
@@ -162,8 +170,7 @@ void step_to_screen(int32_t& row, int32_t last, float& x, float& z, float dx, fl
     while (row < 0 && row <= last) {
         const float nextX = x + dx;
         const float nextZ = z + dz;
-        if (std::bit_cast<uint32_t>(nextX) == std::bit_cast<uint32_t>(x)
-            && std::bit_cast<uint32_t>(nextZ) == std::bit_cast<uint32_t>(z)) {
+        if (float_bits(nextX) == float_bits(x) && float_bits(nextZ) == float_bits(z)) {
             row = 0;
             return;
         }

@@ -1,17 +1,41 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Velomira needs to build, play and test.
+# Installs the Debian packages Velomira needs.
+#
+#   scripts/install-deps.sh play      what building and playing the demo needs
+#   scripts/install-deps.sh package   that, the tools' libraries, and what
+#                                     building the Debian package needs
+#   scripts/install-deps.sh           everything: also the tests, benchmarks,
+#                                     fuzzing and the package checks
+#
 # Idempotent: asks apt only for what is missing, and refreshes the package
 # lists only when something has to be installed.
 set -euo pipefail
 
-packages=(
+play=(
     build-essential cmake pkg-config
-    libsdl1.2-compat-dev libsndfile1-dev libpng-dev libcli11-dev
+    libsdl1.2-compat-dev
+)
+package=(
+    "${play[@]}"
+    libsndfile1-dev libpng-dev libcli11-dev
     libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+    file
+)
+all=(
+    "${package[@]}"
     libgtest-dev libbenchmark-dev ffmpeg
     xvfb xdotool x11-utils
     clang libclang-rt-14-dev
+    lintian
+    emscripten chromium imagemagick
 )
+
+case "${1:-all}" in
+    play) packages=("${play[@]}") ;;
+    package) packages=("${package[@]}") ;;
+    all) packages=("${all[@]}") ;;
+    *) echo "usage: $0 [play|package|all]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,11 +3,11 @@
 #include "synth/synth.h"
 
 #include "playback/playback.h"
+#include "synth/noise_random.h"
 #include "synth/note_table.h"
 #include "synth/song.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
@@ -51,12 +51,13 @@ void synth_init(int32_t sampleRate)
         // Starts at 0.0 and rises, in phase with the sine; jumps to -1.0 at n/2.
         saw[size_t(i)] = float(std::fmod(double(2 * i) / double(n) + 1.0, 2.0) - 1.0);
     }
-    // The noise is glibc's unseeded rand sequence. srand(1) restarts exactly
-    // that sequence, so the table is the same whatever called rand before
-    // (and however often synth_init runs).
-    std::srand(1);
+    // The noise is glibc's unseeded rand sequence, from the project's own
+    // copy of the generator so that no platform's C library can change it.
+    // Seeding restarts the sequence, so the table is the same however often
+    // synth_init runs.
+    noise_random_seed(1);
     for (int32_t i = 0; i < sampleRate; ++i)
-        noise[size_t(i)] = float(std::rand() % 2000 - 1000) * 0.001f;
+        noise[size_t(i)] = float(noise_random_next() % 2000 - 1000) * 0.001f;
 
     for (Voice& voice : Synth.voices)
         voice = Voice{};

@@ -11,6 +11,8 @@
 
 namespace {
 
+const char* const Utf16Message = "the score is UTF-16 text; save it as UTF-8 (or plain ASCII)";
+
 // The next token with one separator, as the C library's strtok takes it:
 // leading separators are skipped, the separator ending the token is
 // overwritten with NUL, and only separators or nothing left means no token.
@@ -68,6 +70,15 @@ Number read_number(const char* s)
     return {int32_t(value), digits && *s == '\0', saturated};
 }
 
+// A field quoted in a message, cut short like the lines.
+std::string quoted(const char* field)
+{
+    std::string text(1, '"');
+    text += song_quote(field, 40);
+    text += '"';
+    return text;
+}
+
 // Written for an empty row: "00", "0", "--", "..." and the like.
 bool is_rest_mark(const char* field)
 {
@@ -76,6 +87,8 @@ bool is_rest_mark(const char* field)
 
 struct Parser {
     std::vector<SongDiagnostic>* notes = nullptr;
+    bool render = true;                // false: instruments are measured, not rendered
+    bool nonEmpty = false;             // the text held anything at all
     int32_t line = 0;
     std::string text;
     int32_t waveform = WaveSquare;     // kept from one instrument line to the next
@@ -104,9 +117,9 @@ struct Parser {
     {
         Number n = read_number(field);
         if (notes && n.saturated)
-            note(what + " \"" + field + "\" is out of range; reads as " + std::to_string(n.value));
+            note(what + " " + quoted(field) + " is out of range; reads as " + std::to_string(n.value));
         else if (notes && !n.clean)
-            note(what + " \"" + field + "\" is not a number; reads as " + std::to_string(n.value));
+            note(what + " " + quoted(field) + " is not a number; reads as " + std::to_string(n.value));
         return n.value;
     }
 
@@ -132,7 +145,7 @@ struct Parser {
 
 void Parser::parse_line(char* start)
 {
-    text = start;
+    text = song_quote(start);
     if (start[0] == '#')
         return;
     Cursor cursor{start};
@@ -206,7 +219,7 @@ void Parser::instrument(const char* head, Cursor& cursor)
             known = true;
         }
     if (notes && !known)
-        note(std::string("unknown waveform \"") + fields[0] + "\" (kantti, sini, saha, kohina); "
+        note("unknown waveform " + quoted(fields[0]) + " (kantti, sini, saha, kohina); "
              "it keeps the previous one, " + words[wave]);
 
     static const char* const names[8] = {"attack", "decay", "sustain", "release",
@@ -236,6 +249,13 @@ void Parser::instrument(const char* head, Cursor& cursor)
     if (!firstInstrument.line)
         firstInstrument = {line, text, "", false};
     Instrument& ins = Song.instruments[n];
+    if (!render) {
+        // The checker needs only the numbers: no buffers, no rendering, so
+        // its memory and time stay small whatever lengths the score asks for.
+        ins = Instrument{};
+        ins.sampleLength = int32_t(length);
+        return;
+    }
     ins.echoLine.assign(size_t(Song.EchoLength), 0.0f);
     ins.waveform = wave;
     ins.attack = value[0];
@@ -271,12 +291,12 @@ void Parser::pattern(const char* head, Cursor& cursor)
         int32_t v = note_lookup(field);
         cells[size_t(k++)] = v;
         if (notes && v == CellEmpty && !is_rest_mark(field))
-            note(std::string("\"") + field + "\" is not a note (c1..b6) or command; "
+            note(quoted(field) + " is not a note (c1..b6) or command; "
                  "it plays as an empty row");
         if (v == CmdSld || v == CmdVol) {
             const char* argument = cursor.next(',');
             if (!argument) {
-                note(std::string("\"") + field + "\" needs a number after it", true);
+                note(quoted(field) + " needs a number after it", true);
                 return;
             }
             if (full())
@@ -304,7 +324,7 @@ void Parser::track(const char* head, Cursor& cursor)
             return;
         }
         if (notes && looped)
-            note(std::string("entry \"") + field + "\" comes after loop and is never played");
+            note("entry " + quoted(field) + " comes after loop and is never played");
         if (std::strcmp(field, "loop") == 0) {
             entries[size_t(k++)] = TrackLoop;
             looped = true;
@@ -312,7 +332,7 @@ void Parser::track(const char* head, Cursor& cursor)
         }
         // The first character is skipped whatever it is: "p12" and "x12" are pattern 12.
         if (notes && field[0] != 'p')
-            note(std::string("entry \"") + field + "\" should be p<number> or loop");
+            note("entry " + quoted(field) + " should be p<number> or loop");
         const int32_t p = number(field + 1, "pattern number");
         if (!in_table(p, "pattern", MaxPatterns))
             return;
@@ -349,8 +369,12 @@ void Parser::check_played_tracks()
                                ", which has no cells");
         }
     }
-    if (played == 0)
+    if (played == 0) {
+        if (notes && nonEmpty)
+            record({0, "", "no track is played, so the song is silent: tracks play from t1 up to the "
+                           "first missing one", false});
         return;
+    }
     if (Song.RowLength == 0) {
         const SongDiagnostic& at = firstInstrument.line ? firstInstrument : trackLine[1];
         record({at.line, at.text, "no tempo line: write bpm:<tempo> before the first instrument line",
@@ -389,12 +413,41 @@ int32_t song_played_tracks()
     return t - 1;
 }
 
-int song_parse_checked(char* text, std::vector<SongDiagnostic>* notes)
+int song_parse_checked(char* text, std::vector<SongDiagnostic>* notes, bool render)
 {
     Parser parser;
     parser.notes = notes;
+    parser.render = render;
     Song.SongText = text;
     Song.error.clear();
+    // A UTF-8 byte order mark, which some editors write first, is not text.
+    if (std::strncmp(text, "\xEF\xBB\xBF", 3) == 0)
+        text += 3;
+    if (std::strncmp(text, "\xFF\xFE", 2) == 0 || std::strncmp(text, "\xFE\xFF", 2) == 0) {
+        parser.line = 1;
+        parser.note(Utf16Message, true);
+        return -1;
+    }
+    parser.nonEmpty = text[0] != '\0';
+    // Lines ended by a carriage return alone (old Mac files) would make the
+    // whole text one line; in a text without any line feed they end lines.
+    if (!std::strchr(text, '\n')) {
+        for (char* c = text; *c; ++c)
+            if (*c == '\r')
+                *c = '\n';
+    } else if (notes) {
+        // Otherwise a lone carriage return is a blank like any other; the
+        // checker points at the first, which may have been meant as a line end.
+        int32_t lone = 0, first = 0, number = 1;
+        for (const char* c = text; *c; ++c)
+            if (*c == '\n')
+                ++number;
+            else if (*c == '\r' && c[1] != '\n' && lone++ == 0)
+                first = number;
+        if (lone)
+            parser.record({first, "", "a carriage return without a line feed after it does not end a line; it is "
+                                      "removed like a space (" + std::to_string(lone) + " in the text)", false});
+    }
     strip_blanks(text);
 
     // Lines are cut at line feeds first (empty lines do not count), keeping
@@ -439,6 +492,47 @@ int song_parse(char* text)
     return song_parse_checked(text, nullptr);
 }
 
+std::string song_quote(const char* text, size_t limit)
+{
+    size_t length = std::strlen(text);
+    if (length <= limit)
+        return text;
+    // Cut before a UTF-8 continuation byte, never inside a character.
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return std::string(text, cut) + "...";
+}
+
+bool song_bytes_check(const char* bytes, size_t size, SongDiagnostic& problem)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    const bool utf16Mark = size >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF));
+    const char* nul = static_cast<const char*>(std::memchr(bytes, '\0', size));
+    if (!utf16Mark && !nul)
+        return true;
+    problem = {};
+    problem.rejection = true;
+    // UTF-16 text, even without a byte order mark, has a NUL byte beside
+    // nearly every ASCII character, starting with the first or second byte.
+    if (utf16Mark || nul - bytes < 2) {
+        problem.line = 1;
+        problem.message = Utf16Message;
+        return false;
+    }
+    const char* lineStart = bytes;
+    problem.line = 1;
+    for (const char* c = bytes; c < nul; ++c)
+        if (*c == '\n') {
+            ++problem.line;
+            lineStart = c + 1;
+        }
+    problem.text = song_quote(std::string(lineStart, nul).c_str());
+    problem.message = "a NUL byte (character 0) in the text; a score is plain text, and nothing after it "
+                      "would be read";
+    return false;
+}
+
 int song_load(const char* path)
 {
     std::FILE* file = std::fopen(path, "rb");
@@ -455,6 +549,11 @@ int song_load(const char* path)
     std::fclose(file);
     if (failed) {
         Song.error = std::string("cannot read ") + path;
+        return -1;
+    }
+    SongDiagnostic problem;
+    if (!song_bytes_check(buffer.data(), buffer.size(), problem)) {
+        Song.error = "line " + std::to_string(problem.line) + " (" + problem.text + "): " + problem.message;
         return -1;
     }
     buffer.push_back('\0');

@@ -11,6 +11,10 @@
 // song_load(path). Each instrument line is rendered by instrument_render as
 // soon as it is read. A second parse adds to or replaces what the first set.
 //
+// Input bytes: a UTF-8 byte order mark is skipped; a text with no line feed
+// has its carriage returns end lines; song_bytes_check refuses NUL bytes and
+// UTF-16, which the NUL-terminated text cannot carry.
+//
 // Rejections: a line that would reach outside a table or leaves a value
 // undefined (see song_parse) is skipped, reported and makes the result
 // negative; everything else the format does not recognise reads as a neutral
@@ -79,7 +83,17 @@ void strip_blanks(char* s);
 int song_parse(char* text);
 
 // song_parse that also appends every finding, rejections included, to notes.
-int song_parse_checked(char* text, std::vector<SongDiagnostic>* notes);
+// render false (for a checker): instruments get their lengths but no buffers
+// and are not rendered, so the song cannot be played afterwards.
+int song_parse_checked(char* text, std::vector<SongDiagnostic>* notes, bool render = true);
+
+// The bytes of a score before they become a NUL-terminated text: a NUL byte
+// would silently end the text early, and UTF-16 text is full of them. False,
+// with problem naming the line, when the bytes cannot be a score.
+bool song_bytes_check(const char* bytes, size_t size, SongDiagnostic& problem);
+
+// text cut for quoting in a message: at most limit bytes, then "...".
+std::string song_quote(const char* text, size_t limit = 120);
 
 // Reads a whole file and parses it; -1 when it cannot be read.
 int song_load(const char* path);

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -46,6 +49,56 @@ TEST(CommandLine, MissingProgramNameIsTreatedAsEmpty)
 {
     const char* argv[] = {nullptr};
     EXPECT_EQ(demo_video_flags(0, argv), Fullscreen);
+}
+
+// What the program prints for an argument list, and whether it answered.
+std::pair<bool, std::string> info_for(std::vector<const char*> argv)
+{
+    std::FILE* out = std::tmpfile();
+    bool answered = demo_answer_info_request(int(argv.size()), argv.data(), out);
+    std::rewind(out);
+    std::string text;
+    for (int c; (c = std::fgetc(out)) != EOF;)
+        text.push_back(char(c));
+    std::fclose(out);
+    return {answered, text};
+}
+
+TEST(CommandLine, HelpAndVersionAreAnsweredOnlyAsTheExactFirstArgument)
+{
+    auto [helped, help] = info_for({"velomiraw", "--help"});
+    EXPECT_TRUE(helped);
+    for (const char* topic : {"-w", "velomiraw", "key or mouse button", "SDL12COMPAT_SYNC_TO_VBLANK=1",
+                              "SDL12COMPAT_SCALE_METHOD=nearest", "velomira-song", "velomira-capture"})
+        EXPECT_NE(help.find(topic), std::string::npos) << topic;
+
+    auto [versioned, version] = info_for({"velomira", "--version"});
+    EXPECT_TRUE(versioned);
+    EXPECT_EQ(version, std::string("velomira ") + DemoVersion + "\n");
+    EXPECT_TRUE(std::regex_match(DemoVersion, std::regex(R"([0-9]+\.[0-9]+(\.[0-9]+)*)"))) << DemoVersion;
+
+    // Everything else plays, as the command-line rule has always said.
+    for (std::vector<const char*> argv : std::vector<std::vector<const char*>>{
+             {"velomira"}, {"velomira", "-w"}, {"velomira", "-w", "--help"}, {"velomira", "--HELP"},
+             {"velomira", "-h"}, {"velomira", "--version=1"}, {nullptr}})
+        EXPECT_EQ(info_for(argv), std::make_pair(false, std::string())) << argv.size();
+}
+
+TEST(PresentationDefaults, SetWhenUnsetAndKeptWhenTheUserSetThem)
+{
+    unsetenv("SDL12COMPAT_SYNC_TO_VBLANK");
+    unsetenv("SDL12COMPAT_SCALE_METHOD");
+    demo_set_presentation_defaults();
+    EXPECT_STREQ(getenv("SDL12COMPAT_SYNC_TO_VBLANK"), "1");
+    EXPECT_STREQ(getenv("SDL12COMPAT_SCALE_METHOD"), "nearest");
+
+    setenv("SDL12COMPAT_SYNC_TO_VBLANK", "0", 1);
+    setenv("SDL12COMPAT_SCALE_METHOD", "", 1);
+    demo_set_presentation_defaults();
+    EXPECT_STREQ(getenv("SDL12COMPAT_SYNC_TO_VBLANK"), "0");
+    EXPECT_STREQ(getenv("SDL12COMPAT_SCALE_METHOD"), "");
+    unsetenv("SDL12COMPAT_SYNC_TO_VBLANK");
+    unsetenv("SDL12COMPAT_SCALE_METHOD");
 }
 
 TEST(Palette, IndexIsABrightnessWithABlueTint)

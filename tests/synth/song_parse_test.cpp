@@ -58,6 +58,24 @@ TEST_F(SongParse, CarriageReturnLineEndsAndEmptyLinesAreAccepted)
     ASSERT_EQ(parse_text("\r\n\nbpm:125\r\n   \r\np2:c4\r\n"), 0);
     EXPECT_EQ(Song.RowLength, 5292);
     EXPECT_EQ(cells(2), (std::vector<int32_t>{261, PatternEnd}));
+
+    // Carriage returns alone end lines when the text has no line feed; a
+    // UTF-8 byte order mark in front is skipped.
+    synth_reset();
+    ASSERT_EQ(parse_text("\xEF\xBB\xBF" "bpm:128\rp3:a4\r\rp4:c4,c1\r"), 0);
+    EXPECT_EQ(Song.RowLength, 5188);
+    EXPECT_EQ(cells(3), (std::vector<int32_t>{440, PatternEnd}));
+    EXPECT_EQ(cells(4), (std::vector<int32_t>{261, 32, PatternEnd}));
+    // With line feeds present, a lone carriage return is a blank as before;
+    // the checker says so once.
+    std::string mixed = "#\np5:c1,\rc2\r\n\rp6:c3\n";
+    std::vector<SongDiagnostic> notes;
+    ASSERT_EQ(song_parse_checked(mixed.data(), &notes), 0);
+    EXPECT_EQ(cells(5), (std::vector<int32_t>{32, 65, PatternEnd}));
+    EXPECT_EQ(cells(6), (std::vector<int32_t>{130, PatternEnd}));
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes[0].line, 2);
+    EXPECT_NE(notes[0].message.find("(2 in the text)"), std::string::npos) << notes[0].message;
 }
 
 TEST_F(SongParse, UnrecognisedFieldsAreEmptyRows)
@@ -287,10 +305,14 @@ TEST_F(SongParse, CheckerReportsTextAfterTheTempoValue)
     std::vector<SongDiagnostic> notes;
     ASSERT_EQ(song_parse_checked(text.data(), &notes), 0);
     EXPECT_EQ(Song.RowLength, 5292);
-    ASSERT_EQ(notes.size(), 1u);
+    ASSERT_EQ(notes.size(), 2u);
     EXPECT_EQ(notes[0].line, 1);
     EXPECT_EQ(notes[0].message, "text after the tempo value (from the next \":\") is ignored");
     EXPECT_FALSE(notes[0].rejection);
+    // A text that is not empty but plays nothing is worth a word.
+    EXPECT_EQ(notes[1].line, 0);
+    EXPECT_EQ(notes[1].message.rfind("no track is played", 0), 0u) << notes[1].message;
+    EXPECT_FALSE(notes[1].rejection);
 }
 
 TEST_F(SongParse, CheckerListsEveryRejection)
@@ -306,6 +328,25 @@ TEST_F(SongParse, CheckerListsEveryRejection)
     EXPECT_STREQ(song_error(), "line 1 (bpm:1): tempo 1 is too slow (the lowest is 3)");
 }
 
+TEST_F(SongParse, CheckerStaysSmallOnHugeInstrumentsAndLongLines)
+{
+    // 30 sounds of 2^24 samples would take 2 GB and minutes to render; the
+    // checker only measures them.
+    std::string text = "bpm:125\n";
+    for (int n = 0; n < 30; ++n)
+        text.append("i").append(std::to_string(n)).append(":saha,16777215,0,0,0,0,0\n");
+    text += "p1:" + std::string(100000, 'x') + "\nt1:p1,loop\n";
+    std::vector<SongDiagnostic> notes;
+    ASSERT_EQ(song_parse_checked(text.data(), &notes, false), 0);
+    EXPECT_EQ(Song.instruments[29].sampleLength, 16777216);
+    EXPECT_TRUE(Song.instruments[29].samples.empty());
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].line, 32);
+    EXPECT_EQ(notes[0].text, "p1:" + std::string(117, 'x') + "...");
+    std::string field(40, 'x');
+    EXPECT_EQ(notes[0].message, "\"" + field + "...\" is not a note (c1..b6) or command; it plays as an empty row");
+}
+
 TEST_F(SongParse, LoadReadsAFileAndReportsAMissingOne)
 {
     EXPECT_EQ(song_load("/nonexistent/song.txt"), -1);
@@ -319,6 +360,19 @@ TEST_F(SongParse, LoadReadsAFileAndReportsAMissingOne)
 
     std::ofstream(path, std::ios::trunc).flush();
     EXPECT_EQ(song_load(path.c_str()), 0);
+
+    // Bytes a NUL-terminated text cannot carry: named with their line, not
+    // read as a shorter or empty song.
+    std::ofstream(path, std::ios::trunc) << std::string("bpm:125\np1:c4\0c5\n", 17);
+    EXPECT_EQ(song_load(path.c_str()), -1);
+    EXPECT_STREQ(song_error(), "line 2 (p1:c4): a NUL byte (character 0) in the text; a score is plain text, "
+                               "and nothing after it would be read");
+    for (std::string utf16 : {std::string("\xFF\xFE" "b\0p\0m\0", 8), std::string("b\0p\0m\0", 6),
+                              std::string("\0b\0p", 4)}) {
+        std::ofstream(path, std::ios::trunc) << utf16;
+        EXPECT_EQ(song_load(path.c_str()), -1);
+        EXPECT_STREQ(song_error(), "line 1 (): the score is UTF-16 text; save it as UTF-8 (or plain ASCII)");
+    }
     std::remove(path.c_str());
 }
 

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -36,6 +38,13 @@ std::vector<int16_t> read_audio(const std::string& path, SF_INFO& info)
 bool exists(const std::string& path)
 {
     return std::ifstream(path).good();
+}
+
+std::string read_text(const std::string& path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
 TEST(SongTool, RenderOfTheEmbeddedScoreEqualsTheDemosSongBuffer)
@@ -82,6 +91,18 @@ TEST(SongTool, RejectedScoreNamesFileAndLineAndWritesNothing)
                                 "    | p1:c4, sld\n"
                                 "(2 more; velomira-song check " + song + " lists them all)\n");
     EXPECT_FALSE(exists(wav));
+
+    // The score as its own output, also through a link: refused, kept.
+    const std::string link = temp_path("link.wav");
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink(song.c_str(), link.c_str()), 0);
+    for (const std::string& out : {song, link}) {
+        std::ostringstream same;
+        EXPECT_EQ(song_tool_render(song, out, 1000, false, same), 1);
+        EXPECT_EQ(same.str(), out + ": this is the score itself; give another output file\n");
+    }
+    EXPECT_EQ(read_text(song), "bpm:125\n\ni1:saha, 2,5,1,30,0\np1:c4, sld\nt1:p1,p7,loop\n");
+    std::remove(link.c_str());
     std::remove(song.c_str());
 }
 
@@ -131,6 +152,24 @@ TEST(SongTool, CheckListsFindingsAndJudgesTheSong)
     EXPECT_EQ(song_tool_check(song, rejected), 1);
     EXPECT_NE(rejected.str().find(":1: error: tempo 1 is too slow"), std::string::npos);
     std::remove(song.c_str());
+
+    // A finding repeated on one line is reported once with its count.
+    std::ostringstream repeated;
+    EXPECT_EQ(song_tool_check_text("s", "bpm:125\ni1:saha,2,5,1,30,0\np1:\np2:c4\nt1:p2,p1,p1,p1,loop\n",
+                                   repeated), 1);
+    EXPECT_EQ(repeated.str(), "s:5: error: track 1 plays pattern 1, which has no cells (3 times)\n"
+                              "    | t1:p2,p1,p1,p1,loop\n"
+                              "s: rejected\n");
+    // Bytes that are no score are one error, never a silent song.
+    std::ostringstream utf16, nul, silent;
+    EXPECT_EQ(song_tool_check_text("u", std::string("\xFF\xFE" "b\0p\0m\0", 8), utf16), 1);
+    EXPECT_EQ(utf16.str(), "u:1: error: the score is UTF-16 text; save it as UTF-8 (or plain ASCII)\nu: rejected\n");
+    EXPECT_EQ(song_tool_check_text("n", std::string("bpm:125\np1:c4\0c5\n", 17), nul), 1);
+    EXPECT_EQ(nul.str(), "n:2: error: a NUL byte (character 0) in the text; a score is plain text, and nothing "
+                         "after it would be read\n    | p1:c4\nn: rejected\n");
+    EXPECT_EQ(song_tool_check_text("c", "bpm:125\rp1:c4\r", silent), 0);
+    EXPECT_EQ(silent.str(), "c: warning: no track is played, so the song is silent: tracks play from t1 up to "
+                            "the first missing one\nc: valid, 0 tracks played, 1 warning\n");
 }
 
 TEST(SongTool, TheEmbeddedScoreChecksClean)

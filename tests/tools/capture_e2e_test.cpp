@@ -1,5 +1,6 @@
-// Runs the real velomira-capture program as a user would and checks what it
-// leaves on disk: complete, consistent outputs, or nothing at all.
+// Runs the real velomira-capture (and velomira-song render) as a user would
+// and checks what they leave on disk: complete, consistent outputs, or
+// nothing at all.
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,6 +70,21 @@ protected:
         run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         run.err = read_file(dir / "stderr");
         fs::remove(dir / "stderr");
+        return run;
+    }
+
+    // Runs a shell script in the test's directory, its stderr kept; the
+    // script and its outputs live beside the directory, not in it.
+    ToolRun shell(const std::string& script) const
+    {
+        const std::string base = dir.string();
+        std::ofstream(base + ".sh") << "cd '" << base << "' || exit 99\n" << script << "\n";
+        ToolRun run;
+        int raw = std::system(("sh '" + base + ".sh' >'" + base + ".out' 2>'" + base + ".err'").c_str());
+        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        run.err = read_file(base + ".err");
+        for (const char* tail : {".sh", ".out", ".err"})
+            fs::remove(base + tail);
         return run;
     }
 
@@ -154,7 +171,7 @@ TEST_F(CaptureEndToEnd, LaterRangesAndStillsReplayTheSameHistory)
 {
     ASSERT_EQ(capture("-q --frames 0:16 --png all").status, 0);
     ASSERT_EQ(capture("-q --frames 12:16 --png tail").status, 0);
-    ASSERT_EQ(capture("-q --at 0.2 --png still").status, 0);   // 200 ms: frame 15
+    ASSERT_EQ(capture("-q --fps 075 --at 0.2 --png still").status, 0);   // 200 ms: frame 15 (decimal 75)
     for (int k = 12; k < 16; ++k) {
         char name[24];
         std::snprintf(name, sizeof name, "frame-%05d.png", k);
@@ -222,6 +239,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UserError{"--at 200 --png stills", "--at"},
                       UserError{"--at -1 --png stills", "--at"},
                       UserError{"--at 5 --frames 0:3", "--at"},
+                      UserError{"--at nan --png stills", "--at nan: not a number"},
+                      UserError{"--fps 0x10 --png stills", "--fps 0x10"},
+                      UserError{"--png ''", "--png: the name is empty"},
+                      UserError{"--y4m x.y4m --wav ./x.y4m", "--wav ./x.y4m: the same file as --y4m x.y4m"},
                       UserError{"--y4m", "--y4m"},
                       UserError{"--video show.avi", "--video show.avi"},
                       UserError{"--video show.mp4 --preset sluggish", "sluggish"},
@@ -230,19 +251,50 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CaptureEndToEnd, FailureHalfwayTakesEverythingBack)
 {
     // A 1 MB file size limit stops the video in its third frame, after the
-    // music and the first stills were already complete.
+    // music and the first stills were already in place: the files of an
+    // earlier run come back, the new ones go.
+    fs::create_directory(dir / "stills");
+    std::ofstream(dir / "show.wav") << "older music";
+    std::ofstream(dir / "stills" / "frame-00001.png") << "older still";
     ToolRun run = capture("--frames 0:10 --y4m show.y4m --wav show.wav --png stills", "ulimit -f 2000;");
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(count_lines(run.err), 1u) << run.err;
     EXPECT_NE(run.err.find("show.y4m"), std::string::npos) << run.err;
-    EXPECT_TRUE(listing().empty());
+    EXPECT_EQ(listing(), (std::vector<std::string>{"show.wav", "stills", "stills/frame-00001.png"}));
+    EXPECT_EQ(read_file(dir / "show.wav"), "older music");
+    EXPECT_EQ(read_file(dir / "stills" / "frame-00001.png"), "older still");
 
     // The same for a video file that outgrows the limit while encoding.
     run = capture("--frames 1500:1800 --video show.mp4 --wav show.wav", "ulimit -f 2000;");
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(count_lines(run.err), 1u) << run.err;
     EXPECT_NE(run.err.find("--video show.mp4"), std::string::npos) << run.err;
+    EXPECT_EQ(listing(), (std::vector<std::string>{"show.wav", "stills", "stills/frame-00001.png"}));
+    EXPECT_EQ(read_file(dir / "show.wav"), "older music");
+}
+
+// velomira-song render shares the output files: a device or FIFO is written
+// in place, and a stop by a signal or a size limit leaves nothing behind.
+TEST_F(CaptureEndToEnd, SongRenderOutputsInPlaceOrNotAtAll)
+{
+    const std::string song = SONG_BIN;
+    ToolRun limited = shell("ulimit -f 100; " + song + " render - limited.wav");
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_NE(limited.err.find("limited.wav"), std::string::npos) << limited.err;
+
+    ToolRun stopped = shell(song + " render - stopped.wav --seconds 3600 & sleep 1; kill -TERM $!; wait $!");
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_NE(stopped.err.find("interrupted"), std::string::npos) << stopped.err;
     EXPECT_TRUE(listing().empty());
+
+    // A WAV cannot seek back in a pipe: it still arrives whole, byte for byte.
+    ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
+    ToolRun piped = shell("cat fifo.wav > got.wav & " + song + " render - fifo.wav --seconds 1; s=$?; wait; " +
+                          song + " render - file.wav --seconds 1 && exit $s");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo.wav"));
+    EXPECT_EQ(read_file(dir / "got.wav").size(), 44u + 2 * 44100);
+    EXPECT_EQ(read_file(dir / "got.wav"), read_file(dir / "file.wav"));
 }
 
 // What ffprobe says about the video or audio streams of a file, "key=value" lines.
@@ -391,20 +443,13 @@ TEST_F(CaptureEndToEnd, StoryboardShowsEachKeyframeSection)
 TEST_F(CaptureEndToEnd, InterruptedVideoLeavesNothing)
 {
     // Ctrl+C once the encoders are writing.
-    std::ofstream(dir / "run.sh") << "cd '" << dir.string() << "' || exit 1\n"
-                                  << CAPTURE_BIN << " --video show.mp4 --wav show.wav 2>stderr &\n"
-                                  << "pid=$!; n=0\n"
-                                  << "while [ $n -lt 1200 ] && [ -z \"$(find . -name 'show.mp4.*' -size +20k)\" ]; do\n"
-                                  << "    sleep 0.05; n=$((n + 1))\n"
-                                  << "done\n"
-                                  << "kill -INT $pid; wait $pid; echo $? >status\n";
-    std::system(("sh '" + (dir / "run.sh").string() + "'").c_str());
-    fs::remove(dir / "run.sh");
-    EXPECT_NE(read_file(dir / "status"), "0\n");
-    std::string err = read_file(dir / "stderr");
-    EXPECT_NE(err.find("interrupted"), std::string::npos) << err;
-    fs::remove(dir / "status");
-    fs::remove(dir / "stderr");
+    ToolRun run = shell(std::string(CAPTURE_BIN) + " --video show.mp4 --wav show.wav & n=0\n"
+                        "while [ $n -lt 1200 ] && [ -z \"$(find . -name 'show.mp4.*' -size +20k)\" ]; do\n"
+                        "    sleep 0.05; n=$((n + 1))\n"
+                        "done\n"
+                        "kill -INT $!; wait $!");
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
     EXPECT_TRUE(listing().empty());
 }
 

@@ -17,6 +17,7 @@
 #include "synth/synth.h"
 #include "show/timeline.h"
 #include "tools/velomira-capture/capture_range.h"
+#include "tools/common/numbers.h"
 #include "tools/common/output_file.h"
 #include "tools/velomira-capture/frame_writer.h"
 #include "tools/velomira-capture/png_frame.h"
@@ -31,7 +32,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -391,6 +391,41 @@ int run(const Options& options)
     return 0;
 }
 
+// The numbers (decimal, finite) and the output names (not empty, no two the
+// same file); "" when all is well, else the message.
+std::string check_options(const CLI::App& app, const std::string& atText, const std::string& fpsText,
+                          Options& options)
+{
+    int64_t fps = OfflineMaxFps;
+    if (app.count("--fps") && (!parse_decimal(fpsText, fps) || fps < 1 || fps > OfflineMaxFps))
+        return "--fps " + fpsText + ": not a whole number from 1 to 75";
+    options.fps = int32_t(fps);
+    if (app.count("--at")) {
+        if (!parse_decimal(atText, options.at))
+            return "--at " + atText + ": not a number of seconds";
+        if (options.at < 0)
+            return "--at " + atText + ": the show time cannot be negative";
+    }
+    struct Named {
+        const char* option;
+        std::string path;   // as given
+        std::string file;   // "-" is standard output
+    };
+    std::vector<Named> outputs;
+    for (auto [option, path] : {std::pair{"--y4m", &options.y4m}, {"--png", &options.pngDir}, {"--wav", &options.wav}}) {
+        if (!app.count(option))
+            continue;
+        if (path->empty())
+            return std::string(option) + ": the name is empty";
+        std::string file = *path == "-" ? "/dev/stdout" : *path;
+        for (const Named& earlier : outputs)
+            if (same_file(earlier.file, file))
+                return std::string(option) + " " + *path + ": the same file as " + earlier.option + " " + earlier.path;
+        outputs.push_back({option, *path, file});
+    }
+    return "";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -434,19 +469,12 @@ int main(int argc, char** argv)
                                          "Write only frames FIRST to END-1 (END may be left out: to the end); "
                                          "earlier frames are still played")
                               ->option_text("FIRST:END");
-    app.add_option("--at", options.at, "Write only the frame on screen SECONDS into the show")
+    std::string atText, fpsText;
+    app.add_option("--at", atText, "Write only the frame on screen SECONDS into the show")
         ->option_text("SECONDS")
         ->excludes(frames);
-    app.add_option("--fps", options.fps, "Frames per second, 1 to 75 (default 75: every frame one show tick)")
-        ->option_text("N")
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                int value = 0;
-                auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), value);
-                bool whole = code == std::errc() && end == text.data() + text.size();
-                return whole && value >= 1 && value <= OfflineMaxFps ? "" : text + " is not a whole number from 1 to 75";
-            },
-            "1 to 75"));
+    app.add_option("--fps", fpsText, "Frames per second, 1 to 75 (default 75: every frame one show tick)")
+        ->option_text("N");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar");
 
     try {
@@ -457,8 +485,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: %s (see --help)\n", Program, e.what());
         return 2;
     }
-    if (!app.get_option("--at")->empty() && options.at < 0) {
-        std::fprintf(stderr, "%s: --at %g: the show time cannot be negative\n", Program, options.at);
+    std::string problem = check_options(app, atText, fpsText, options);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "%s: %s\n", Program, problem.c_str());
         return 2;
     }
 

@@ -1,10 +1,12 @@
 // velomira-song: render, check and print scores in the demo's song format.
 #include "song_tool.h"
+#include "tools/common/numbers.h"
 #include "tools/common/output_file.h"
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -20,13 +22,12 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
 
     std::string song, out;
-    int64_t samples = DefaultRenderSamples;
-    double seconds = 0;
+    std::string samplesText, secondsText;
     CLI::App* render = app.add_subcommand("render", "render a score to a WAV file (FLAC when OUT ends in .flac)");
     render->add_option("SONG", song, "score file, or - for the embedded score")->required();
     render->add_option("OUT", out, "output file")->required();
-    auto* samplesOption = render->add_option("--samples", samples, "length in samples (default: what the demo renders, 5172224)");
-    render->add_option("--seconds", seconds, "length in seconds")->excludes(samplesOption)->check(CLI::PositiveNumber);
+    auto* samplesOption = render->add_option("--samples", samplesText, "length in samples (default: what the demo renders, 5172224)");
+    render->add_option("--seconds", secondsText, "length in seconds")->excludes(samplesOption);
 
     CLI::App* check = app.add_subcommand("check", "report everything the format would drop, and every error");
     check->add_option("SONG", song, "score file, or - for the embedded score")->required();
@@ -36,9 +37,21 @@ int main(int argc, char** argv)
     CLI11_PARSE(app, argc, argv);
 
     if (*render) {
+        // Decimal and finite, refused in words; the range is checked by the render.
+        int64_t samples = DefaultRenderSamples;
+        double seconds = 0;
+        if (render->count("--samples") && !parse_decimal(samplesText, samples)) {
+            std::cerr << "--samples " << samplesText << ": not a whole number of samples\n";
+            return 1;
+        }
+        if (render->count("--seconds")) {
+            if (!parse_decimal(secondsText, seconds) || seconds <= 0 || seconds > 3600) {
+                std::cerr << "--seconds " << secondsText << ": give a length in seconds, more than 0 and at most 3600\n";
+                return 1;
+            }
+            samples = std::max<int64_t>(1, std::llround(seconds * 44100.0));
+        }
         output_signals_install();
-        if (seconds > 0)
-            samples = std::llround(seconds * 44100.0);
         return song_tool_render(song, out, samples, isatty(2) != 0, std::cerr);
     }
     if (*check)

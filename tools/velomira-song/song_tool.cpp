@@ -5,14 +5,18 @@
 #include "synth/song.h"
 #include "synth/synth.h"
 #include "tools/common/output_file.h"
+#include "tools/common/sound_output.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <ostream>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -42,6 +46,9 @@ Score read_score(const std::string& song, std::ostream& err)
         return score;
     }
     // A read error (a directory opens but cannot be read) is not an empty score.
+    struct stat info;
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode))
+        score.text.reserve(size_t(info.st_size));
     char chunk[65536];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
@@ -56,43 +63,64 @@ Score read_score(const std::string& song, std::ostream& err)
     return score;
 }
 
-// Line n (1-based) of the original text, without its line end.
-std::string original_line(const std::string& text, int32_t n)
+// Where each line of the original text starts, to quote lines as the
+// musician wrote them. A text without line feeds is cut at carriage returns,
+// as the parser reads it.
+std::vector<size_t> line_starts(const std::string& text)
 {
-    size_t start = 0;
-    for (int32_t i = 1; i < n && start != std::string::npos; ++i) {
-        start = text.find('\n', start);
-        if (start != std::string::npos)
-            ++start;
-    }
-    if (start == std::string::npos || start > text.size())
-        return "";
-    std::string line = text.substr(start, text.find('\n', start) - start);
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
+    const char end = text.find('\n') == std::string::npos ? '\r' : '\n';
+    std::vector<size_t> starts = {0};
+    for (size_t at = text.find(end); at != std::string::npos; at = text.find(end, at + 1))
+        starts.push_back(at + 1);
+    return starts;
 }
 
-void print_diagnostic(const Score& score, const SongDiagnostic& d, std::ostream& out)
+// Line n (1-based) of the original text, without its line end, cut short
+// for quoting.
+std::string original_line(const std::string& text, const std::vector<size_t>& starts, int32_t n)
+{
+    if (n < 1 || size_t(n) > starts.size())
+        return "";
+    const size_t start = starts[size_t(n - 1)];
+    const size_t end = size_t(n) < starts.size() ? starts[size_t(n)] - 1 : text.size();
+    std::string line = text.substr(start, std::min<size_t>(end - start, 200));
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return song_quote(line.c_str());   // up to a NUL byte, if the line holds one
+}
+
+void print_diagnostic(const Score& score, const std::vector<size_t>& starts, const SongDiagnostic& d,
+                      std::ostream& out, int32_t times = 1)
 {
     out << score.name;
     if (d.line > 0)
         out << ":" << d.line;
-    out << ": " << (d.rejection ? "error" : "warning") << ": " << d.message << "\n";
-    if (d.line > 0)
-        out << "    | " << original_line(score.text, d.line) << "\n";
+    out << ": " << (d.rejection ? "error" : "warning") << ": " << d.message;
+    if (times > 1)
+        out << " (" << times << " times)";
+    out << "\n";
+    // A finding about the text as a whole (UTF-16) has no line worth quoting.
+    if (d.line > 0 && !d.text.empty())
+        out << "    | " << original_line(score.text, starts, d.line) << "\n";
 }
 
 // Fresh synthesizer and song, then the parse; the text is copied because the
 // parser works in place.
-int parse_score(const Score& score, std::vector<SongDiagnostic>& notes)
+// render false: only check (no instrument is rendered). Bytes that cannot be
+// a score are one rejection.
+int parse_score(const Score& score, std::vector<SongDiagnostic>& notes, bool render)
 {
     Song = SongState{};
     Synth = SynthState{};
     synth_init(Rate);
+    SongDiagnostic problem;
+    if (!song_bytes_check(score.text.data(), score.text.size(), problem)) {
+        notes.push_back(problem);
+        return -1;
+    }
     std::vector<char> text(score.text.begin(), score.text.end());
     text.push_back('\0');
-    return song_parse_checked(text.data(), &notes);
+    return song_parse_checked(text.data(), &notes, render);
 }
 
 void draw_progress(int64_t done, int64_t total, std::ostream& err)
@@ -133,23 +161,20 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         return 1;
     }
     std::vector<SongDiagnostic> notes;
-    if (parse_score(score, notes) < 0) {
+    if (parse_score(score, notes, true) < 0) {
         int32_t rejections = 0;
         for (const SongDiagnostic& d : notes)
             if (d.rejection && rejections++ == 0)
-                print_diagnostic(score, d, err);
+                print_diagnostic(score, line_starts(score.text), d, err);
         if (rejections > 1)
             err << "(" << rejections - 1 << " more; velomira-song check " << song << " lists them all)\n";
         return 1;
     }
 
-    SF_INFO info{};
-    info.samplerate = Rate;
-    info.channels = 1;
-    info.format = (ends_with(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open_fd(fileno(output.file), SFM_WRITE, &info, 0);
+    const int format = ends_with(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV;
+    SNDFILE* file = sound_output_open(output.file, format, 1, Rate, samples, error);
     if (!file) {
-        err << "cannot write " << out << ": " << sf_strerror(nullptr) << "\n";
+        err << "cannot write " << out << ": " << error << "\n";
         return 1;
     }
     std::vector<int16_t> block(Block);
@@ -186,13 +211,30 @@ int song_tool_check(const std::string& song, std::ostream& out)
     Score score = read_score(song, out);
     if (!score.readable)
         return 1;
+    return song_tool_check_text(score.name, score.text, out);
+}
+
+int song_tool_check_text(const std::string& name, const std::string& text, std::ostream& out)
+{
+    const Score score = {name, text, true};
     std::vector<SongDiagnostic> notes;
-    const bool valid = parse_score(score, notes) == 0;
-    int32_t warnings = 0;
-    for (const SongDiagnostic& d : notes) {
-        print_diagnostic(score, d, out);
-        warnings += !d.rejection;
+    const bool valid = parse_score(score, notes, false) == 0;
+
+    // The same finding on the same line (a track playing one empty pattern
+    // many times) is reported once, with a count.
+    std::vector<int32_t> times(notes.size(), 0);
+    std::map<std::tuple<int32_t, bool, std::string>, size_t> first;
+    for (size_t i = 0; i < notes.size(); ++i) {
+        auto [at, fresh] = first.try_emplace({notes[i].line, notes[i].rejection, notes[i].message}, i);
+        ++times[at->second];
     }
+    const std::vector<size_t> starts = line_starts(text);
+    int32_t warnings = 0;
+    for (size_t i = 0; i < notes.size(); ++i)
+        if (times[i] > 0) {
+            print_diagnostic(score, starts, notes[i], out, times[i]);
+            warnings += !notes[i].rejection;
+        }
     if (valid)
         out << score.name << ": valid, " << song_played_tracks() << " tracks played, " << warnings
             << (warnings == 1 ? " warning\n" : " warnings\n");

@@ -22,5 +22,11 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
 // drop or neutralise, with line numbers. 0 when the song is valid, 1 when not.
 int song_tool_check(const std::string& song, std::ostream& out);
 
+// The same report for a score already in memory (name is used in messages):
+// no file, and nothing rendered, so its time and memory stay small for any
+// text. Lines are quoted cut to 120 characters; a finding repeated on one
+// line is reported once with its count.
+int song_tool_check_text(const std::string& name, const std::string& text, std::ostream& out);
+
 // Writes the embedded score.
 int song_tool_print(std::ostream& out);

@@ -1,0 +1,71 @@
+// One pass of the frame loop, for the native program and the browser build.
+#include "driver/frame_loop.h"
+
+#include "playback/playback.h"
+#include "show/show.h"
+
+#include <SDL.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr int ScreenWidth = 640;
+constexpr int ScreenHeight = 480;
+
+// Drawing target for a surface whose rows are not 640 bytes apart: the frame
+// is drawn here and copied row by row. It persists between frames like the
+// surface would, so a pass that draws nothing shows the previous picture.
+uint8_t PaddedFrame[ScreenWidth * ScreenHeight];
+
+void drain_events()
+{
+    SDL_Event event;
+    while (SDL_PollEvent(&event) > 0) {
+        // Closing the window is deliberately not a way out: only a key or a
+        // mouse button ends the show early.
+        if (event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_KEYDOWN)
+            QuitRequested = 1;
+    }
+}
+
+void draw_frame(SDL_Surface* screen, uint32_t t0)
+{
+    SDL_LockSurface(screen);
+    uint32_t elapsed = playback_clock_ms() - t0;
+    show_levels(SongBuffer + level_window_start(elapsed));
+
+    bool direct = screen->pitch == ScreenWidth;
+    uint8_t* pixels = direct ? static_cast<uint8_t*>(screen->pixels) : PaddedFrame;
+    show_frame(pixels, int32_t(playback_clock_ms() - t0));
+    if (!direct) {
+        auto* rows = static_cast<uint8_t*>(screen->pixels);
+        for (int y = 0; y < ScreenHeight; ++y)
+            std::memcpy(rows + y * screen->pitch, PaddedFrame + y * ScreenWidth, ScreenWidth);
+    }
+    SDL_UnlockSurface(screen);
+    SDL_Flip(screen);
+}
+
+} // namespace
+
+void frame_loop_start(SDL_Surface* screen)
+{
+    FrameLoop.screen = screen;
+    FrameLoop.t0 = playback_clock_ms();
+    FrameLoop.frames = 0;
+}
+
+void frame_loop_step()
+{
+    draw_frame(FrameLoop.screen, FrameLoop.t0);
+    ++FrameLoop.frames;
+    drain_events();
+}
+
+double frame_loop_rate()
+{
+    uint32_t elapsed = playback_clock_ms() - FrameLoop.t0;
+    // A run that ends within its first millisecond gives an infinite rate.
+    return double(float(FrameLoop.frames) / float(elapsed)) * 1000.0;
+}

@@ -1,0 +1,30 @@
+// The frame loop's one pass, shared by the native program (which calls it in
+// a while loop) and the browser build (which hands it to the browser's
+// animation loop): lock the screen, read the levels at the playing sample,
+// draw the frame, unlock, flip, then drain the input events.
+//
+// Owns FrameLoop: the screen, the clock reading t0 at which playback started
+// and the count of passes. Order of use: open the screen, set its palette,
+// unpause audio, frame_loop_start(screen); then frame_loop_step() until
+// QuitRequested is set; frame_loop_rate() gives the average rate of passes.
+// Main thread only. Talks to SDL.
+#pragma once
+
+#include <cstdint>
+
+struct SDL_Surface;
+
+struct FrameLoopState {
+    SDL_Surface* screen = nullptr;
+    uint32_t t0 = 0;       // playback clock reading when playback started
+    int32_t frames = 0;    // loop passes, drawn or not
+};
+inline FrameLoopState FrameLoop;
+
+// Takes the playback clock's reading t0 (its first reading starts it) and
+// resets the pass count.
+void frame_loop_start(SDL_Surface* screen);
+// One pass of the frame loop. A key or mouse-button press sets QuitRequested.
+void frame_loop_step();
+// Passes per second since frame_loop_start, as the program reports it.
+double frame_loop_rate();

@@ -1,0 +1,219 @@
+// Drives the web build in headless Chromium over the DevTools protocol (on a
+// pipe: no port, no npm packages) against the native programs' output.
+//
+//   node browser_check.mjs SITE song WAV             the page's song equals the WAV's samples
+//   node browser_check.mjs SITE frames OUTDIR N...   screenshots of ?frame=N into OUTDIR/web-N.png
+//   node browser_check.mjs SITE play                 loads without console errors; a click starts
+//                                                    the show, a key and a mouse button end it
+// Prints the figures it reads from the page; exits non-zero on any failure.
+import { spawn } from 'node:child_process';
+import { createHash } from 'node:crypto';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync, existsSync } from 'node:fs';
+import { createServer } from 'node:http';
+import { tmpdir } from 'node:os';
+import { extname, join, normalize } from 'node:path';
+
+const [site, mode, ...args] = process.argv.slice(2);
+const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
+
+function fail(message) {
+  console.error('FAIL: ' + message);
+  process.exitCode = 1;
+}
+
+// A static server for the site folder: the page must work from any plain web server.
+function serve(root) {
+  const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
+  const server = createServer((request, response) => {
+    const path = normalize(join(root, decodeURIComponent(new URL(request.url, 'http://x').pathname)));
+    const file = path.endsWith('/') ? join(path, 'index.html') : path;
+    if (!file.startsWith(root) || !existsSync(file)) {
+      response.writeHead(404);
+      response.end();
+      return;
+    }
+    response.writeHead(200, { 'Content-Type': types[extname(file)] || 'application/octet-stream' });
+    response.end(readFileSync(file));
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+// Chromium with the DevTools protocol on file descriptors 3 (to it) and 4 (from it).
+function launch() {
+  const profile = mkdtempSync(join(tmpdir(), 'velomira-chromium-'));
+  const browser = spawn(chromium, [
+    '--headless=new', '--no-sandbox', '--hide-scrollbars', '--window-size=640,480',
+    '--autoplay-policy=no-user-gesture-required', '--remote-debugging-pipe', '--no-first-run',
+    '--user-data-dir=' + profile, 'about:blank',
+  ], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
+  let nextId = 1;
+  const pending = new Map();
+  const listeners = [];
+  let buffer = '';
+  browser.stdio[4].on('data', (chunk) => {
+    buffer += chunk.toString('utf8');
+    let end;
+    while ((end = buffer.indexOf('\0')) >= 0) {
+      const message = JSON.parse(buffer.slice(0, end));
+      buffer = buffer.slice(end + 1);
+      if (message.id && pending.has(message.id)) {
+        const { resolve, reject } = pending.get(message.id);
+        pending.delete(message.id);
+        if (message.error) reject(new Error(JSON.stringify(message.error)));
+        else resolve(message.result);
+      } else {
+        for (const listener of listeners) listener(message);
+      }
+    }
+  });
+  const send = (method, params = {}, sessionId) => new Promise((resolve, reject) => {
+    const id = nextId++;
+    pending.set(id, { resolve, reject });
+    browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + '\0');
+  });
+  const exited = new Promise((resolve) => browser.on('exit', resolve));
+  const close = async () => {
+    await send('Browser.close').catch(() => {});
+    await exited;
+    // Its helper processes may still be writing into the profile for a moment.
+    rmSync(profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 100 });
+  };
+  return { send, listeners, close };
+}
+
+async function openPage(browser) {
+  const { targetId } = await browser.send('Target.createTarget', { url: 'about:blank' });
+  const { sessionId } = await browser.send('Target.attachToTarget', { targetId, flatten: true });
+  const page = {
+    send: (method, params) => browser.send(method, params, sessionId),
+    console: [],   // every console line, as text
+    errors: [],    // console errors, uncaught exceptions, failed loads
+  };
+  browser.listeners.push((message) => {
+    if (message.sessionId !== sessionId) return;
+    if (message.method === 'Runtime.consoleAPICalled') {
+      const text = message.params.args.map((a) => a.value ?? a.description ?? '').join(' ');
+      page.console.push(text);
+      if (message.params.type === 'error') page.errors.push(text);
+    } else if (message.method === 'Runtime.exceptionThrown') {
+      page.errors.push(message.params.exceptionDetails.exception?.description ?? message.params.exceptionDetails.text);
+    } else if (message.method === 'Log.entryAdded' && message.params.entry.level === 'error') {
+      page.errors.push(message.params.entry.text + ' ' + (message.params.entry.url ?? ''));
+    }
+  });
+  await page.send('Runtime.enable');
+  await page.send('Log.enable');
+  await page.send('Page.enable');
+  // The viewport exactly 640x480 at one device pixel per CSS pixel, whatever
+  // the window around it.
+  await page.send('Emulation.setDeviceMetricsOverride', { width: 640, height: 480, deviceScaleFactor: 1, mobile: false });
+  return page;
+}
+
+async function evaluate(page, expression) {
+  const { result, exceptionDetails } = await page.send('Runtime.evaluate', { expression, returnByValue: true });
+  if (exceptionDetails) throw new Error(expression + ': ' + exceptionDetails.text);
+  return result.value;
+}
+
+// Polls until expression is truthy; returns its value.
+async function waitFor(page, expression, seconds, what) {
+  const deadline = Date.now() + seconds * 1000;
+  for (;;) {
+    // Before the page has loaded the expression may throw: not yet.
+    const value = await evaluate(page, expression).catch(() => undefined);
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error('timed out after ' + seconds + ' s waiting for ' + what);
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}
+
+const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const dataset = (name) => `document.body.dataset.${name}`;
+
+// Samples of the WAV's data chunk.
+function wavSamples(path) {
+  const wav = readFileSync(path);
+  for (let at = 12; at + 8 <= wav.length;) {
+    const id = wav.toString('ascii', at, at + 4);
+    const size = wav.readUInt32LE(at + 4);
+    if (id === 'data') return wav.subarray(at + 8, at + 8 + size);
+    at += 8 + size + (size & 1);
+  }
+  throw new Error(path + ' has no data chunk');
+}
+
+async function checkSong(page, url, wav) {
+  await page.send('Page.navigate', { url: url + '?frame=0' });
+  const hash = await waitFor(page, dataset('songSha256'), 120, 'the song hash');
+  const expected = createHash('sha256').update(wavSamples(wav)).digest('hex');
+  if (hash !== expected) fail('the song rendered in the browser differs from ' + wav + ': ' + hash + ' != ' + expected);
+  console.log('pre-render in the browser: ' + (await evaluate(page, dataset('renderMs'))) + ' ms');
+}
+
+// The first frame is loaded as ?frame=N; the page then plays on to each
+// further one (in increasing order, so the show is played only once).
+async function checkFrames(page, url, outDir, frames) {
+  for (const [i, frame] of frames.entries()) {
+    if (i === 0) await page.send('Page.navigate', { url: url + '?frame=' + frame });
+    else await evaluate(page, `velomiraPage.showFrame(${frame})`);
+    await waitFor(page, `${dataset('frameDone')} === '${frame}'`, 300, 'frame ' + frame);
+    const { data } = await page.send('Page.captureScreenshot', {
+      format: 'png', clip: { x: 0, y: 0, width: 640, height: 480, scale: 1 } });
+    writeFileSync(join(outDir, 'web-' + frame + '.png'), Buffer.from(data, 'base64'));
+    const ms = await evaluate(page, dataset('framesMs'));
+    console.log('frame ' + frame + ': played in ' + ms + ' ms from the end of the pre-render');
+  }
+}
+
+async function checkPlay(page, url) {
+  await page.send('Page.navigate', { url });
+  await waitFor(page, `${dataset('state')} === 'title'`, 60, 'the title screen');
+  const click = async (x, y) => {
+    for (const type of ['mousePressed', 'mouseReleased'])
+      await page.send('Input.dispatchMouseEvent', { type, x, y, button: 'left', clickCount: 1 });
+  };
+  await click(320, 300);
+  await waitFor(page, `${dataset('state')} === 'playing'`, 60, 'the show after the click');
+  await waitFor(page, dataset('firstFrameMs'), 30, 'the first frame');
+  console.log('click to first frame: ' + (await evaluate(page, dataset('firstFrameMs'))) + ' ms, of which pre-render ' +
+              (await evaluate(page, dataset('renderMs'))) + ' ms');
+  await pause(3000);
+  if ((await evaluate(page, dataset('state'))) !== 'playing') fail('the show ended by itself within 3 s');
+  // F toggles fullscreen and leaves the show running.
+  await page.send('Input.dispatchKeyEvent', { type: 'keyDown', key: 'f', code: 'KeyF', text: 'f', windowsVirtualKeyCode: 70 });
+  await page.send('Input.dispatchKeyEvent', { type: 'keyUp', key: 'f', code: 'KeyF', windowsVirtualKeyCode: 70 });
+  await pause(300);
+  if ((await evaluate(page, dataset('state'))) !== 'playing') fail('F ended the show');
+  await page.send('Input.dispatchKeyEvent', { type: 'keyDown', key: 'a', code: 'KeyA', text: 'a', windowsVirtualKeyCode: 65 });
+  await page.send('Input.dispatchKeyEvent', { type: 'keyUp', key: 'a', code: 'KeyA', windowsVirtualKeyCode: 65 });
+  await waitFor(page, `${dataset('state')} === 'ended'`, 10, 'the end of the show after a key');
+  const fps = page.console.filter((line) => /^[0-9]+\.[0-9]{6} FPS$/.test(line));
+  if (fps.length !== 1) fail('expected one "%f FPS" line on the console, got: ' + JSON.stringify(page.console));
+  const lead = page.console.filter((line) => line.startsWith('audio lead:'));
+  console.log(fps.concat(lead).join('\n'));
+  // Play again; a mouse button ends that show too.
+  await click(320, 300);
+  await waitFor(page, `${dataset('state')} === 'playing'`, 10, 'the show after play again');
+  await pause(1000);
+  await click(320, 240);
+  await waitFor(page, `${dataset('state')} === 'ended'`, 10, 'the end of the show after a mouse button');
+  if (page.console.filter((line) => / FPS$/.test(line)).length !== 2) fail('no rate line after the second show');
+}
+
+const server = await serve(normalize(site + '/'));
+const url = 'http://127.0.0.1:' + server.address().port + '/index.html';
+const browser = launch();
+try {
+  const page = await openPage(browser);
+  if (mode === 'song') await checkSong(page, url, args[0]);
+  else if (mode === 'frames') await checkFrames(page, url, args[0], args.slice(1));
+  else if (mode === 'play') await checkPlay(page, url);
+  else throw new Error('unknown mode ' + mode);
+  if (page.errors.length) fail('console errors: ' + JSON.stringify(page.errors));
+} catch (error) {
+  fail(error.message);
+} finally {
+  await browser.close();
+  server.close();
+}

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The browser build against the native programs, in headless Chromium.
+#   web_test.sh build SOURCE_DIR WEB_BUILD_DIR          emcmake configure and build (the tests' fixture)
+#   web_test.sh song SITE SCRATCH VELOMIRA_SONG           the page's song = velomira-song render -
+#   web_test.sh frames SITE SCRATCH VELOMIRA_CAPTURE N... screenshots of ?frame=N = velomira-capture --png
+#   web_test.sh play SITE                                 loading, starting and ending the show
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# Debian's node does not search Debian's module folder, which emcc needs.
+export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
+
+mode=$1
+shift
+case "$mode" in
+build)
+    emcmake cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$2" -j2
+    ;;
+song)
+    site=$1 scratch=$2 song_tool=$3
+    rm -rf "$scratch" && mkdir -p "$scratch"
+    "$song_tool" render - "$scratch/song.wav" 2>/dev/null
+    node "$here/browser_check.mjs" "$site" song "$scratch/song.wav"
+    rm -rf "$scratch"
+    ;;
+frames)
+    site=$1 scratch=$2 capture=$3
+    shift 3
+    rm -rf "$scratch" && mkdir -p "$scratch/native"
+    # One native run up to the last frame asked for, beside the browser's.
+    last=$(printf '%s\n' "$@" | sort -n | tail -1)
+    "$capture" -q --png "$scratch/native" --frames "0:$((last + 1))" >/dev/null &
+    native_run=$!
+    status=0
+    node "$here/browser_check.mjs" "$site" frames "$scratch" "$@" || status=1
+    wait $native_run || status=1
+    # The PNGs are paletted, the screenshots RGB: compare counts the pixels
+    # whose colours differ.
+    for n in "$@"; do
+        native=$(printf '%s/native/frame-%05d.png' "$scratch" "$n")
+        differ=$(compare -metric AE "$native" "$scratch/web-$n.png" null: 2>&1) || true
+        if [ "$differ" != 0 ]; then
+            echo "FAIL: frame $n: $differ pixels differ from velomira-capture (kept in $scratch)" >&2
+            status=1
+        fi
+    done
+    [ $status -eq 0 ] && rm -rf "$scratch"
+    exit $status
+    ;;
+play)
+    node "$here/browser_check.mjs" "$1" play
+    ;;
+*)
+    echo "web_test.sh: unknown mode $mode" >&2
+    exit 2
+    ;;
+esac

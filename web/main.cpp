@@ -1,0 +1,277 @@
+// velomira in a web browser: the same song and the same show, driven by the
+// browser's event loop instead of a while loop.
+//
+// The page (web/index.html) shows a title screen; its click resumes the
+// page's audio context (a browser keeps audio suspended until a user gesture)
+// and calls web_start(), which opens the audio device and starts the
+// browser's main loop. Each pass of that loop then does one step of a small phase machine:
+//   Rendering  a slice of the pre-render (the 61 bar dots become a progress
+//              bar); at its end playback starts;
+//   Playing    one frame_loop_step(), the very pass the native program runs;
+//   Ended      the rate of loop passes goes to the console in the native
+//              format and the page offers to play again (web_play_again()).
+// With ?frame=N in the address the page plays frames 0..N at the capture
+// tool's fixed times instead, without sound, leaves frame N on the canvas and
+// sets a flag the tests wait for.
+//
+// Owns Web, the phase machine's state. Runs on the browser's main thread,
+// like the audio callback, which the browser calls from its timers.
+#include "driver/demo.h"
+#include "driver/frame_loop.h"
+#include "playback/playback.h"
+#include "show/offline.h"
+#include "synth/embedded_song.h"
+#include "synth/song.h"
+#include "synth/synth.h"
+
+#include <SDL.h>
+#include <emscripten.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int ScreenWidth = 640;
+constexpr int ScreenHeight = 480;
+// Slices of work are kept short so that the page stays responsive and the
+// progress bar moves, and long enough that the browser's own work between
+// them costs little.
+constexpr double SliceMs = 100.0;
+
+enum class WebPhase { Title, Rendering, Playing, Ended };
+
+struct WebState {
+    WebPhase phase = WebPhase::Title;
+    SDL_Surface* screen = nullptr;
+    int64_t stopFrame = -1;     // ?frame=N: the last frame to play; -1: normal show
+    int64_t nextFrame = 0;      // next frame to play in ?frame=N mode
+    double clickMs = 0;         // when the start click came
+    double renderMs = 0;        // pre-render time
+    bool firstFrameShown = false;
+};
+WebState Web;
+
+// The frame in ?frame=N mode, persistent between frames like the screen.
+uint8_t FixedFrame[ScreenWidth * ScreenHeight];
+
+void open_audio()
+{
+    SDL_AudioSpec want;
+    std::memset(&want, 0, sizeof want);
+    want.freq = 44100;
+    want.format = AUDIO_S16SYS;   // the SongBuffer is in native byte order
+    want.channels = 2;
+    want.samples = 4096;
+    want.callback = song_audio_callback;
+    want.userdata = nullptr;
+    if (SDL_OpenAudio(&want, nullptr) < 0)
+        std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", SDL_GetError());
+}
+
+// Events that came while no show was playing (the start click, the key that
+// ended the last show) must not end the next one.
+void discard_events()
+{
+    SDL_Event event;
+    while (SDL_PollEvent(&event) > 0) {
+    }
+}
+
+void set_pace();
+
+void render_slice()
+{
+    double start = emscripten_get_now();
+    int32_t bar;
+    do {
+        bar = demo_prerender_block();
+    } while (bar <= PrerenderLastBar && emscripten_get_now() - start < SliceMs);
+    EM_ASM({ velomiraPage.progress($0 / 61); }, bar);
+    if (bar <= PrerenderLastBar)
+        return;
+
+    Web.renderMs = emscripten_get_now() - Web.clickMs;
+    SongPosition.store(0, std::memory_order_relaxed);
+    // In ?frame=N mode the page also hashes the rendered samples, which the
+    // tests compare with the native renderer's output.
+    EM_ASM({ velomiraPage.songRendered($0, $1, $2); }, SongBuffer, Prerender.blocks * PrerenderBlockSamples,
+           Web.renderMs);
+    if (Web.stopFrame >= 0) {
+        offline_start();
+        Web.phase = WebPhase::Playing;
+        return;
+    }
+    discard_events();
+    SDL_PauseAudio(0);
+    frame_loop_start(Web.screen);
+    Web.phase = WebPhase::Playing;
+    set_pace();
+}
+
+void show_fixed_frames()
+{
+    double start = emscripten_get_now();
+    while (Web.nextFrame <= Web.stopFrame && emscripten_get_now() - start < SliceMs)
+        offline_play_frame(FixedFrame, Web.nextFrame++, OfflineMaxFps);
+    if (Web.nextFrame <= Web.stopFrame)
+        return;
+    SDL_LockSurface(Web.screen);
+    for (int y = 0; y < ScreenHeight; ++y)
+        std::memcpy(static_cast<uint8_t*>(Web.screen->pixels) + y * Web.screen->pitch,
+                    FixedFrame + y * ScreenWidth, ScreenWidth);
+    SDL_UnlockSurface(Web.screen);
+    SDL_Flip(Web.screen);
+    emscripten_cancel_main_loop();
+    Web.phase = WebPhase::Ended;
+    EM_ASM({ velomiraPage.frameShown($0); }, int32_t(Web.stopFrame));
+}
+
+void end_show()
+{
+    SDL_PauseAudio(1);
+    emscripten_cancel_main_loop();
+    Web.phase = WebPhase::Ended;
+    std::printf("%f FPS\n", frame_loop_rate());
+    std::fflush(stdout);
+    EM_ASM({ velomiraPage.showEnded(); });
+}
+
+void web_step()
+{
+    switch (Web.phase) {
+    case WebPhase::Title:
+    case WebPhase::Ended:
+        break;
+    case WebPhase::Rendering:
+        render_slice();
+        break;
+    case WebPhase::Playing:
+        if (Web.stopFrame >= 0) {
+            show_fixed_frames();
+            break;
+        }
+        frame_loop_step();
+        if (!Web.firstFrameShown) {
+            Web.firstFrameShown = true;
+            EM_ASM({ velomiraPage.firstFrame($0); }, emscripten_get_now() - Web.clickMs);
+        }
+        EM_ASM({ velomiraPage.handedOver($0); }, SongPosition.load(std::memory_order_relaxed));
+        if (QuitRequested)
+            end_show();
+        break;
+    }
+}
+
+// The show runs once per animation frame. The pre-render runs on timers,
+// which follow each other without waiting for the display. Headless browsers
+// under virtual time do not advance animation frames at all, so the
+// fixed-frame mode runs on timers throughout.
+void set_pace()
+{
+    if (Web.phase == WebPhase::Playing && Web.stopFrame < 0)
+        emscripten_set_main_loop_timing(EM_TIMING_RAF, 1);
+    else
+        emscripten_set_main_loop_timing(EM_TIMING_SETTIMEOUT, Web.stopFrame >= 0 ? 1 : 0);
+}
+
+void start_main_loop()
+{
+    emscripten_set_main_loop(web_step, 0, 0);
+    set_pace();
+}
+
+} // namespace
+
+extern "C" {
+
+// The start click (the page has resumed its audio context in the gesture).
+EMSCRIPTEN_KEEPALIVE void web_start()
+{
+    if (Web.phase != WebPhase::Title)
+        return;
+    Web.clickMs = emscripten_get_now();
+    if (Web.stopFrame < 0)
+        open_audio();
+    Web.phase = WebPhase::Rendering;
+    start_main_loop();
+}
+
+// Plays the show again from the start; the song is already rendered.
+EMSCRIPTEN_KEEPALIVE void web_play_again()
+{
+    if (Web.phase != WebPhase::Ended || Web.stopFrame >= 0)
+        return;
+    // As at program start: the show's state, the drawing context and the
+    // quit flag; playback from the first sample.
+    offline_start();
+    SongPosition.store(0, std::memory_order_relaxed);
+    Web.clickMs = emscripten_get_now();
+    Web.firstFrameShown = false;
+    discard_events();
+    SDL_PauseAudio(0);
+    frame_loop_start(Web.screen);
+    Web.phase = WebPhase::Playing;
+    start_main_loop();
+}
+
+// In ?frame=N mode: plays on to another frame, from the start if it is an
+// earlier one, and leaves it on the canvas.
+EMSCRIPTEN_KEEPALIVE void web_show_frame(int32_t frame)
+{
+    if (Web.stopFrame < 0 || Web.phase != WebPhase::Ended)
+        return;
+    if (frame < Web.nextFrame) {
+        offline_start();
+        Web.nextFrame = 0;
+    }
+    Web.stopFrame = std::min<int64_t>(frame, offline_last_frame(OfflineMaxFps));
+    Web.phase = WebPhase::Playing;
+    start_main_loop();
+}
+
+// Samples handed to the audio device so far.
+EMSCRIPTEN_KEEPALIVE int32_t web_song_position()
+{
+    return SongPosition.load(std::memory_order_relaxed);
+}
+
+} // extern "C"
+
+int main()
+{
+    Web.stopFrame = std::min<int64_t>(EM_ASM_INT({ return velomiraPage.stopFrame; }), offline_last_frame(OfflineMaxFps));
+
+    SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
+    synth_init(44100);
+    if (song_parse(EmbeddedSong) < 0) {
+        std::fprintf(stderr, "velomira: the built-in song does not parse: %s\n", song_error());
+        return 1;
+    }
+
+    // An 8-bit screen in the browser: SDL_HWPALETTE asks for a palettized
+    // surface, and locking must hand out the surface's own bytes rather than
+    // a copy of the canvas. The palette is applied when the surface is
+    // unlocked, so it is set before the first unlock.
+    EM_ASM({
+        SDL.defaults.copyOnLock = false;
+        SDL.defaults.discardOnLock = true;
+        SDL.defaults.opaqueFrontBuffer = false;
+    });
+    Web.screen = SDL_SetVideoMode(ScreenWidth, ScreenHeight, 8, SDL_HWPALETTE);
+    if (!Web.screen) {
+        std::fprintf(stderr, "velomira: cannot open a %dx%d 8-bit screen: %s\n", ScreenWidth, ScreenHeight,
+                     SDL_GetError());
+        return 1;
+    }
+    demo_build_palette();
+    SDL_SetColors(Web.screen, reinterpret_cast<SDL_Color*>(DemoPalette), 0, 256);
+    SDL_WM_SetCaption("Velomira", nullptr);
+
+    EM_ASM({ velomiraPage.ready(); });
+    // The fixed-frame mode needs no click: it has no sound.
+    if (Web.stopFrame >= 0)
+        web_start();
+    return 0;
+}
