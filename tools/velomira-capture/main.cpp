@@ -449,7 +449,7 @@ int main(int argc, char** argv)
                    ".webm (VP9, Opus)")
         ->option_text("FILE");
     app.add_option("--crf", options.crf,
-                   "Video quality, lower is better and bigger (default 20 for H.264, 32 for VP9)")
+                   "Video quality, lower is better and bigger (default 19 for H.264, 32 for VP9)")
         ->option_text("N")
         ->check(CLI::Range(0, 63));
     app.add_option("--preset", options.preset,
