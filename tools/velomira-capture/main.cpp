@@ -449,11 +449,11 @@ int main(int argc, char** argv)
                    ".webm (VP9, Opus)")
         ->option_text("FILE");
     app.add_option("--crf", options.crf,
-                   "Video quality, lower is better and bigger (default 19 for H.264, 32 for VP9)")
+                   "Video quality, lower is better and bigger (default 18 for H.264, 32 for VP9)")
         ->option_text("N")
         ->check(CLI::Range(0, 63));
     app.add_option("--preset", options.preset,
-                   "Encoder speed: an x264 preset (default veryfast) or a VP9 deadline (default realtime)")
+                   "Encoder speed: an x264 preset (default superfast) or a VP9 deadline (default realtime)")
         ->option_text("NAME");
     app.add_option("--scale", options.scale, "Enlarge every picture output N times, nearest neighbour (1 to 4)")
         ->option_text("N")
