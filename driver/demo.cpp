@@ -12,7 +12,7 @@ const char* const DemoVersion = VELOMIRA_VERSION;
 namespace {
 
 const char Usage[] =
-    "Usage: velomira [-w]\n"
+    "Usage: velomira [-w] [--song FILE]\n"
     "       velomira --help | --version\n"
     "\n"
     "Plays the Velomira demo. It first renders its music, printing a dot per bar\n"
@@ -21,6 +21,8 @@ const char Usage[] =
     "way out it prints the average frame rate.\n"
     "\n"
     "  -w         play in a window instead of full screen\n"
+    "  --song FILE  play this score (velomira-song's format) instead of the demo's;\n"
+    "             the show still follows bars at the demo's fixed 125 bpm\n"
     "  --help     print this text and exit\n"
     "  --version  print the version and exit\n"
     "\n"
@@ -71,6 +73,30 @@ uint32_t demo_video_flags(int argc, const char* const* argv)
     if (length > 0 && name[length - 1] == 'w')
         flags ^= DemoFullscreen;
     return flags;
+}
+
+const char* demo_take_song_option(int& argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* file = nullptr;
+        int taken = 0;
+        if (std::strcmp(argv[i], "--song") == 0) {
+            if (i + 1 >= argc)
+                return nullptr;
+            file = argv[i + 1];
+            taken = 2;
+        } else if (std::strncmp(argv[i], "--song=", 7) == 0) {
+            file = argv[i] + 7;
+            taken = 1;
+        } else {
+            continue;
+        }
+        for (int j = i; j + taken <= argc; ++j)
+            argv[j] = argv[j + taken];   // argv[argc] is the null pointer
+        argc -= taken;
+        return file;
+    }
+    return "";
 }
 
 void demo_build_palette()

@@ -19,6 +19,11 @@ inline constexpr uint32_t DemoDoubleBuffer = 0x40000000u;
 // a program name ending in 'w' inverts the full-screen choice.
 uint32_t demo_video_flags(int argc, const char* const* argv);
 
+// Takes "--song FILE" (or "--song=FILE") out of the command line, wherever
+// it stands, so that what remains reads exactly as without it. Returns FILE;
+// "" when the option is absent; nullptr when --song has no file after it.
+const char* demo_take_song_option(int& argc, char** argv);
+
 // "velomira " followed by this is what --version prints.
 extern const char* const DemoVersion;
 

@@ -10,6 +10,7 @@
 #include "playback/playback.h"
 #include "show/show.h"
 #include "synth/embedded_song.h"
+#include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
 
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 static_assert(DemoFullscreen == SDL_FULLSCREEN && DemoDoubleBuffer == SDL_DOUBLEBUF);
 static_assert(sizeof(PaletteEntry) == sizeof(SDL_Color));
@@ -46,6 +48,13 @@ void open_audio()
 
 int main(int argc, char** argv)
 {
+    // --song FILE plays another score; the show still follows bars at the
+    // embedded score's fixed tempo of 125 bpm.
+    const char* songFile = demo_take_song_option(argc, argv);
+    if (!songFile) {
+        std::fprintf(stderr, "velomira: --song needs a score file (usage: velomira [-w] [--song FILE])\n");
+        return 1;
+    }
     if (demo_answer_info_request(argc, argv, stdout))
         return 0;
     demo_set_presentation_defaults();
@@ -59,7 +68,13 @@ int main(int argc, char** argv)
     open_audio();
 
     synth_init(44100);
-    if (song_parse(EmbeddedSong) < 0) {
+    std::string songError;
+    if (*songFile && score_load(songFile, songError) < 0) {
+        std::fprintf(stderr, "velomira: %s\n", songError.c_str());
+        SDL_Quit();
+        return 1;
+    }
+    if (!*songFile && song_parse(EmbeddedSong) < 0) {
         std::fprintf(stderr, "velomira: the built-in song does not parse: %s\n", song_error());
         SDL_Quit();
         return 1;

@@ -8,6 +8,7 @@
 #include "synth/synth.h"
 
 #include "playback/playback.h"
+#include "synth/mixer.h"
 #include "synth/note_table.h"
 #include "synth/song.h"
 
@@ -36,71 +37,84 @@ inline int32_t cell_at(const Pattern& pattern, int32_t rowIndex)
     return rowIndex < MaxCells ? pattern[size_t(rowIndex)] : PatternEnd;
 }
 
-// One row for every played track: advance through the pattern and the play
-// list, then act on the cell.
-void row_step(int32_t played)
+}   // namespace
+
+void mixer_row_step(int32_t t)
 {
-    for (int32_t t = 1; t <= played; ++t) {
-        Voice& voice = Synth.voices[t];
-        const Track& track = Song.tracks[t];
-        if (voice.entryIndex == -2)
-            continue;
-        voice.rowIndex = voice.rowIndex + 1;
-        if (voice.entryIndex == -1 ||
-            cell_at(Song.patterns[track[size_t(voice.entryIndex)]], voice.rowIndex) == PatternEnd) {
-            voice.entryIndex = voice.entryIndex + 1;
-            if (track[size_t(voice.entryIndex)] == TrackLoop)
-                voice.entryIndex = 0;
-            if (track[size_t(voice.entryIndex)] == TrackEnd)
-                voice.entryIndex = -2;
-            voice.rowIndex = 0;
-        }
-        if (voice.entryIndex == -2)
-            continue;
-        const Pattern& pattern = Song.patterns[track[size_t(voice.entryIndex)]];
-        const int32_t cell = cell_at(pattern, voice.rowIndex);
-        switch (cell) {
-        case CellEmpty:
-        case PatternEnd:   // an empty pattern (rejected songs only) is a silent row
-            break;
-        case CmdSld:
-            voice.rowIndex = voice.rowIndex + 1;
-            voice.slide = float(double(cell_at(pattern, voice.rowIndex)) * SlideFactor);
-            break;
-        case CmdVol:
-            voice.rowIndex = voice.rowIndex + 1;
-            voice.volume = float(double(cell_at(pattern, voice.rowIndex)) * VolumeFactor);
-            break;
-        case CmdStop:
-            voice.playPos = -1.0f;
-            break;
-        case CmdEcho0:
-            voice.echoOn = 0;
-            break;
-        case CmdEcho1:
-            voice.echoOn = 1;
-            break;
-        default:   // a note: restart the instrument at the note's pitch
-            voice.playPos = 0.0f;
-            voice.step = float(cell) * NoteStep;
-            break;
-        }
+    Voice& voice = Synth.voices[t];
+    const Track& track = Song.tracks[t];
+    if (voice.entryIndex == -2)
+        return;
+    voice.rowIndex = voice.rowIndex + 1;
+    if (voice.entryIndex == -1 ||
+        cell_at(Song.patterns[track[size_t(voice.entryIndex)]], voice.rowIndex) == PatternEnd) {
+        voice.entryIndex = voice.entryIndex + 1;
+        if (track[size_t(voice.entryIndex)] == TrackLoop)
+            voice.entryIndex = 0;
+        if (track[size_t(voice.entryIndex)] == TrackEnd)
+            voice.entryIndex = -2;
+        voice.rowIndex = 0;
     }
+    if (voice.entryIndex == -2)
+        return;
+    const Pattern& pattern = Song.patterns[track[size_t(voice.entryIndex)]];
+    const int32_t cell = cell_at(pattern, voice.rowIndex);
+    switch (cell) {
+    case CellEmpty:
+    case PatternEnd:   // an empty pattern (rejected songs only) is a silent row
+        break;
+    case CmdSld:
+        voice.rowIndex = voice.rowIndex + 1;
+        voice.slide = float(double(cell_at(pattern, voice.rowIndex)) * SlideFactor);
+        break;
+    case CmdVol:
+        voice.rowIndex = voice.rowIndex + 1;
+        voice.volume = float(double(cell_at(pattern, voice.rowIndex)) * VolumeFactor);
+        break;
+    case CmdStop:
+        voice.playPos = -1.0f;
+        break;
+    case CmdEcho0:
+        voice.echoOn = 0;
+        break;
+    case CmdEcho1:
+        voice.echoOn = 1;
+        break;
+    default:   // a note: restart the instrument at the note's pitch
+        voice.playPos = 0.0f;
+        voice.step = float(cell) * NoteStep;
+        break;
+    }
+}
+
+namespace {
+
+// Where a track's value v goes: added to the mix, or stored as it is into
+// a lane of its own (the two-thread render).
+template <bool Store>
+inline void deliver(float& mix, float v)
+{
+    if constexpr (Store)
+        mix = v;
+    else
+        mix += v;
 }
 
 // The idle part of a run: the echo line recirculates at 0.6 and is heard.
 // echo[k + 1] is the slot written EchoLength - 1 samples ago.
+template <bool Store>
 void mix_idle(float* __restrict echo, float* __restrict mix, int32_t n)
 {
     for (int32_t k = 0; k < n; ++k) {
         const float delayed = echo[k + 1];
         echo[k] = float(double(delayed) * EchoFeedback);
-        mix[k] += delayed;
+        deliver<Store>(mix[k], delayed);
     }
 }
 
 // A run of the voice's note; returns how many samples it sounded before it
 // ended (n when it is still playing).
+template <bool Store>
 int32_t mix_note(Voice& voice, const Instrument& ins, float* __restrict echo, float* __restrict mix,
                  int32_t n)
 {
@@ -116,7 +130,7 @@ int32_t mix_note(Voice& voice, const Instrument& ins, float* __restrict echo, fl
         const float delayed = echo[k + 1];
         const float v = delayed + samples[int32_t(playPos)] * volume;
         echo[k] = echoOn ? float(double(v) * EchoSend) : float(double(delayed) * EchoFeedback);
-        mix[k] += v;
+        deliver<Store>(mix[k], v);
         ++k;
         playPos = playPos + step;
         step = step + slide;
@@ -130,14 +144,17 @@ int32_t mix_note(Voice& voice, const Instrument& ins, float* __restrict echo, fl
     return k;
 }
 
-// Track t's contribution to n samples starting at song position `position`.
+template <bool Store>
 void mix_track(int32_t t, int32_t position, float* mix, int32_t n)
 {
     Voice& voice = Synth.voices[t];
     Instrument& ins = Song.instruments[t];
     const int32_t echoLength = Song.EchoLength;
-    if (ins.sampleLength == 0 || int64_t(ins.echoLine.size()) < echoLength)
-        return;   // only in a song the parser rejected
+    if (ins.sampleLength == 0 || int64_t(ins.echoLine.size()) < echoLength) {
+        if constexpr (Store)
+            std::fill(mix, mix + n, 0.0f);
+        return;   // only in a song the parser rejected: the track is silent
+    }
     float* echo = ins.echoLine.data();
     int32_t write = position % echoLength;
     int32_t i = 0;
@@ -156,8 +173,8 @@ void mix_track(int32_t t, int32_t position, float* mix, int32_t n)
         }
         int32_t done = 0;
         if (voice.playPos >= 0.0f)
-            done = mix_note(voice, ins, at, mix + i, run);
-        mix_idle(at + done, mix + i + done, run - done);
+            done = mix_note<Store>(voice, ins, at, mix + i, run);
+        mix_idle<Store>(at + done, mix + i + done, run - done);
         if (at == wrapped)
             echo[write] = wrapped[0];
         i += run;
@@ -165,11 +182,24 @@ void mix_track(int32_t t, int32_t position, float* mix, int32_t n)
     }
 }
 
+}   // namespace
+
+void mixer_add_track(int32_t t, int32_t position, float* mix, int32_t n)
+{
+    mix_track<false>(t, position, mix, n);
+}
+
+void mixer_store_track(int32_t t, int32_t position, float* lane, int32_t n)
+{
+    mix_track<true>(t, position, lane, n);
+}
+
+
 // Clamp to +-6.0 (a NaN becomes -6.0), scale in double precision and
 // truncate toward zero. maxps(x, -6) returns -6 when x is NaN and minps(x, 6)
 // returns x unless it is above 6, exactly the scalar rule; the products and
 // truncations are the same double operations two at a time.
-void write_output(const float* mix, int16_t* out, int32_t n)
+void mixer_write_output(const float* mix, int16_t* out, int32_t n)
 {
     int32_t i = 0;
 #if defined(__SSE2__)
@@ -193,8 +223,6 @@ void write_output(const float* mix, int16_t* out, int32_t n)
     }
 }
 
-}   // namespace
-
 void synth_render(int16_t* out, int32_t count)
 {
     if (count <= 0)
@@ -209,13 +237,14 @@ void synth_render(int16_t* out, int32_t count)
         if (played > 0) {
             const int32_t intoRow = position % rowLength;
             if (intoRow == 0)
-                row_step(played);
+                for (int32_t t = 1; t <= played; ++t)
+                    mixer_row_step(t);
             n = std::min(n, rowLength - intoRow);
         }
         std::fill(mix, mix + n, 0.0f);
         for (int32_t t = 1; t <= played; ++t)
-            mix_track(t, position, mix, n);
-        write_output(mix, out, n);
+            mixer_add_track(t, position, mix, n);
+        mixer_write_output(mix, out, n);
         out += n;
         position += n;
         count -= n;

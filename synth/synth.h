@@ -58,3 +58,18 @@ void instrument_render(int32_t attack, int32_t decay, int32_t sustain, int32_t r
 // Renders count mono samples at out and advances SongPosition by count.
 // Requires synth_init and a successful song_parse.
 void synth_render(int16_t* out, int32_t count);
+
+inline constexpr uint32_t AllTracks = ~0u;
+inline constexpr int32_t PeakWindowSamples = 1024;
+
+// synth_render on two threads (native builds only; the browser build has no
+// threads): the tracks are rendered side by side, each
+// into its own lane, and summed in track order, so with heard = AllTracks
+// every sample is bit-identical to synth_render's. heard: bit t set puts
+// track t in the mix; a track left out is rendered all the same (its voice
+// and echo go on) but adds nothing, exactly as if it were silent.
+// peaks, when not null, has room for ceil(count / PeakWindowSamples) *
+// MaxVoices floats and receives, for window w of out and track t, the
+// largest magnitude of the track's sound (mix units, 6.0 = full scale) at
+// peaks[w * MaxVoices + t], heard or not.
+void synth_render_parallel(int16_t* out, int32_t count, uint32_t heard = AllTracks, float* peaks = nullptr);

@@ -52,6 +52,27 @@ void BM_SequencerOnly(benchmark::State& state)
 }
 BENCHMARK(BM_SequencerOnly)->Unit(benchmark::kMillisecond);
 
+// The whole song (what the demo pre-renders) in one call, single-threaded
+// and on two threads; wall-clock time, as the two-thread render is meant to
+// shorten it. Parsing is not timed.
+void BM_WholeSong(benchmark::State& state)
+{
+    const std::string text = EmbeddedSong;
+    const bool twoThreads = state.range(0) != 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepare(text);
+        state.ResumeTiming();
+        if (twoThreads)
+            synth_render_parallel(SongBuffer, Blocks * BlockSamples);
+        else
+            synth_render(SongBuffer, Blocks * BlockSamples);
+        benchmark::DoNotOptimize(SongBuffer[12345]);
+    }
+    state.SetLabel(twoThreads ? "two threads" : "one thread");
+}
+BENCHMARK(BM_WholeSong)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // instrument_render of each embedded instrument (argument: its number).
 void BM_InstrumentRender(benchmark::State& state)
 {

@@ -51,6 +51,33 @@ TEST(CommandLine, MissingProgramNameIsTreatedAsEmpty)
     EXPECT_EQ(demo_video_flags(0, argv), Fullscreen);
 }
 
+// --song FILE is taken out wherever it stands; the rest reads as before.
+TEST(CommandLine, SongOptionIsTakenOutAndTheRestReadsAsBefore)
+{
+    auto take = [](std::vector<const char*> args, std::string& file) {
+        std::vector<char*> argv;
+        for (const char* a : args)
+            argv.push_back(const_cast<char*>(a));
+        argv.push_back(nullptr);
+        int argc = int(args.size());
+        const char* got = demo_take_song_option(argc, argv.data());
+        file = got ? got : "(missing)";
+        EXPECT_EQ(argv[size_t(argc)], nullptr);
+        return demo_video_flags(argc, argv.data());
+    };
+    std::string file;
+    EXPECT_EQ(take({"velomira", "--song", "a.txt", "-w"}, file), Windowed);
+    EXPECT_EQ(file, "a.txt");
+    EXPECT_EQ(take({"velomira", "-w", "--song=b.txt"}, file), Windowed);
+    EXPECT_EQ(file, "b.txt");
+    EXPECT_EQ(take({"velomiraw", "--song", "c.txt"}, file), Windowed);
+    EXPECT_EQ(file, "c.txt");
+    EXPECT_EQ(take({"velomira", "x", "-w"}, file), Fullscreen);
+    EXPECT_EQ(file, "");
+    take({"velomira", "-w", "--song"}, file);
+    EXPECT_EQ(file, "(missing)");
+}
+
 // What the program prints for an argument list, and whether it answered.
 std::pair<bool, std::string> info_for(std::vector<const char*> argv)
 {

@@ -136,6 +136,42 @@ TEST_F(DemoEndToEnd, MissingDisplayIsOneClearErrorAndStatusOne)
     EXPECT_EQ(run.out, std::string(61, '.') + "\n");
 }
 
+// Another score: the same pre-render and dots, then that score is played;
+// a score that does not parse is the checker's message before any window.
+TEST_F(DemoEndToEnd, SongOptionPlaysAnotherScoreAndRefusesABadOne)
+{
+    const std::string score = "bpm:125\ni1:saha,2,5,30,2300,0,2\np1:a2,00,a3,00, c3,00,e3,00\nt1:p1,loop\n";
+    std::ofstream(dir / "small.txt") << score;
+    std::ofstream(dir / "bad.txt") << "bpm:125\ni1:saha,2,5,30,2300,0,2\nt1:p4,loop\n";
+    // The demo quits only at the show's end: an interrupt after the
+    // pre-render ends it, and the disk file holds what was played so far.
+    Outcome run = run_script(std::string("(") + Guard +
+                             " env SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw"
+                             " SDL_DISKAUDIODELAY=0 timeout -s INT 8 " VELOMIRA_BIN
+                             " --song small.txt -w > out 2> err; echo $? > status)");
+    EXPECT_EQ(run.out.substr(0, 62), std::string(61, '.') + "\n");
+    synth_init(44100);
+    std::string text = score;
+    ASSERT_EQ(song_parse(text.data()), 0);
+    std::vector<int16_t> song(44100 * 4);
+    synth_render(song.data(), int32_t(song.size()));
+    std::string bytes = read_file(dir / "audio.raw");
+    std::vector<int16_t> left(bytes.size() / 4);
+    for (size_t i = 0; i < left.size(); ++i)
+        std::memcpy(&left[i], bytes.data() + 4 * i, 2);
+    auto heard = std::find_if(left.begin(), left.end(), [](int16_t s) { return s != 0; });
+    auto start = std::find_if(song.begin(), song.end(), [](int16_t s) { return s != 0; });
+    ASSERT_GE(left.end() - heard, song.end() - start) << "less than four seconds were played";
+    EXPECT_TRUE(std::equal(start, song.end(), heard));
+
+    run = run_script(std::string("(") + Guard + " env SDL_VIDEODRIVER=x11 DISPLAY=:4711 SDL_AUDIODRIVER=dummy " +
+                     VELOMIRA_BIN + " --song bad.txt -w > out 2> err; echo $? > status)");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "velomira: bad.txt:3: error: track 1 plays pattern 4, which no line defines\n"
+                       "    | t1:p4,loop\n");
+}
+
 // A real X server without a window manager, shared by the window tests.
 class DemoWindow : public DemoEndToEnd {
 protected:

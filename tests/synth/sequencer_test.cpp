@@ -281,6 +281,11 @@ std::string random_score(std::mt19937& rng)
     return text;
 }
 
+void render_two_threads(int16_t* out, int32_t count)
+{
+    synth_render_parallel(out, count);
+}
+
 TEST(FastSequencer, MatchesTheLiteralOneOnGeneratedScores)
 {
     std::mt19937 rng(20240611);
@@ -296,6 +301,9 @@ TEST(FastSequencer, MatchesTheLiteralOneOnGeneratedScores)
         ASSERT_EQ(parse_text(text), 0);
         std::vector<int16_t> literal = render(samples, samples, synth_render_literal);
         ASSERT_EQ(fast, literal) << text;
+        synth_reset();
+        ASSERT_EQ(parse_text(text), 0);
+        ASSERT_EQ(render(samples, block * 7, render_two_threads), literal) << text;
         audible += std::count_if(fast.begin(), fast.end(), [](int16_t v) { return v != 0; }) > 1000;
     }
     EXPECT_GT(audible, 30);   // the comparison is between sounding scores, not silences
@@ -314,6 +322,52 @@ TEST(FastSequencer, MatchesTheLiteralOneOnTheEmbeddedScore)
     synth_reset();
     ASSERT_EQ(parse_text(EmbeddedSong), 0);
     EXPECT_EQ(render(samples, samples, synth_render_literal), fast);
+}
+
+}   // namespace
+
+namespace {
+
+// The whole demo song on two threads, bit for bit; a track left out of the
+// mix is the score with that track silent; peaks are the tracks' own levels.
+TEST(TwoThreadRender, EqualsTheSingleThreadedRenderAndLeavesTracksOut)
+{
+    const int32_t total = 5051 * 1024;
+    synth_reset();
+    ASSERT_EQ(parse_text(EmbeddedSong), 0);
+    const std::vector<int16_t> single = render(total, 1024);
+    synth_reset();
+    ASSERT_EQ(parse_text(EmbeddedSong), 0);
+    std::vector<int16_t> both(static_cast<size_t>(total));
+    synth_render_parallel(both.data(), total);
+    EXPECT_EQ(SongPosition.load(), total);
+    EXPECT_EQ(both, single);
+
+    // Track 3 left out, against the score whose track 3 plays only rests.
+    const int32_t samples = 20 * 16 * 5292;
+    const int32_t windows = (samples + PeakWindowSamples - 1) / PeakWindowSamples;
+    synth_reset();
+    ASSERT_EQ(parse_text(EmbeddedSong), 0);
+    std::vector<int16_t> muted(static_cast<size_t>(samples));
+    std::vector<float> peaks(size_t(windows) * MaxVoices, -1.0f);
+    synth_render_parallel(muted.data(), samples, AllTracks & ~(1u << 3), peaks.data());
+    std::string silenced = EmbeddedSong;
+    const size_t t3 = silenced.find("\nt3:");
+    silenced.replace(t3, silenced.find('\n', t3 + 1) - t3, "\nt3:p12,loop");
+    synth_reset();
+    ASSERT_EQ(parse_text(silenced), 0);
+    EXPECT_EQ(render(samples, 1024), muted);
+    EXPECT_NE(muted, std::vector<int16_t>(single.begin(), single.begin() + samples));
+
+    // Track 3 (the snare) is still measured; tracks past the ninth are silent.
+    float loudest3 = 0, loudest1 = 0;
+    for (int32_t w = 0; w < windows; ++w) {
+        loudest1 = std::max(loudest1, peaks[size_t(w) * MaxVoices + 1]);
+        loudest3 = std::max(loudest3, peaks[size_t(w) * MaxVoices + 3]);
+        EXPECT_EQ(peaks[size_t(w) * MaxVoices + 10], 0.0f);
+    }
+    EXPECT_FLOAT_EQ(loudest1, 5.5f);   // the kick's inverted decay
+    EXPECT_GT(loudest3, 0.5f);
 }
 
 }   // namespace

@@ -192,6 +192,40 @@ TEST_F(CaptureEndToEnd, VideoToStandardOutputForAPipe)
     EXPECT_EQ(video.compare(0, header.size(), header), 0);
 }
 
+// Another score: its music is captured exactly as velomira-song renders it;
+// a bad one is the checker's message and leaves nothing.
+TEST_F(CaptureEndToEnd, SongOptionCapturesAnotherScore)
+{
+    const std::string score = "bpm:140\ni1:kantti,2,5,30,2300,0,0\np1:c3,00,g3,00\nt1:p1,loop\n";
+    std::ofstream(dir / "small.txt") << score;
+    ToolRun run = capture("--song small.txt --frames 0:150 --wav music.wav -q");
+    ASSERT_EQ(run.status, 0) << run.err;
+    SF_INFO info{};
+    SNDFILE* file = sf_open((dir / "music.wav").string().c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<int16_t> stereo(size_t(info.frames) * 2);
+    sf_readf_short(file, stereo.data(), info.frames);
+    sf_close(file);
+    synth_init(44100);
+    std::string text = score;
+    ASSERT_EQ(song_parse(text.data()), 0);
+    std::vector<int16_t> song(size_t(info.frames));
+    synth_render(song.data(), int32_t(song.size()));
+    ASSERT_GT(info.frames, 80000);
+    for (size_t i = 0; i < song.size(); ++i) {
+        ASSERT_EQ(stereo[2 * i], song[i]) << "sample " << i;
+        ASSERT_EQ(stereo[2 * i + 1], song[i]) << "sample " << i;
+    }
+
+    fs::remove(dir / "music.wav");
+    std::ofstream(dir / "bad.txt") << "bpm:125\ni1:saha,2,5,30,2300\np1:c3\nt1:p1,loop\n";
+    run = capture("--song bad.txt --wav music.wav -q");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.substr(0, 30), "velomira-capture: bad.txt:2: e") << run.err;
+    EXPECT_NE(run.err.find("    | i1:saha,2,5,30,2300\n"), std::string::npos) << run.err;
+    EXPECT_EQ(listing().size(), 2u);   // the two scores, no music
+}
+
 TEST_F(CaptureEndToEnd, HelpShowsAnExample)
 {
     ToolRun run = capture("--help");

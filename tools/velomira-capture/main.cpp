@@ -13,6 +13,7 @@
 #include "playback/playback.h"
 #include "show/offline.h"
 #include "synth/embedded_song.h"
+#include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
 #include "show/timeline.h"
@@ -55,6 +56,7 @@ struct Options {
     std::string preset;
     int32_t scale = 1;
     std::string frames;
+    std::string song;   // a score file instead of the embedded score
     double at = -1;
     int32_t fps = OfflineMaxFps;
     bool quiet = false;
@@ -275,7 +277,9 @@ int run(const Options& options)
     Clock::time_point start = Clock::now();
 
     synth_init(44100);
-    if (song_parse(EmbeddedSong) < 0)
+    if (!options.song.empty() && score_load(options.song, error) < 0)
+        return fail(outputs, error);
+    if (options.song.empty() && song_parse(EmbeddedSong) < 0)
         return fail(outputs, std::string("the built-in song does not parse: ") + song_error());
     demo_prerender(nullptr);
     demo_build_palette();
@@ -475,6 +479,10 @@ int main(int argc, char** argv)
         ->excludes(frames);
     app.add_option("--fps", fpsText, "Frames per second, 1 to 75 (default 75: every frame one show tick)")
         ->option_text("N");
+    app.add_option("--song", options.song,
+                   "Play this score file instead of the embedded one (the show keeps the embedded "
+                   "score's bars: 125 bpm)")
+        ->option_text("FILE");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar");
 
     try {

@@ -1,4 +1,6 @@
 // velomira-song: render, check and print scores in the demo's song format.
+#include "look.h"
+#include "play.h"
 #include "song_tool.h"
 #include "tools/common/numbers.h"
 #include "tools/common/output_file.h"
@@ -17,7 +19,9 @@ int main(int argc, char** argv)
                  "  velomira-song print > mysong.txt          start from the demo's score\n"
                  "  velomira-song check mysong.txt            list problems with line numbers\n"
                  "  velomira-song render mysong.txt out.wav   hear it (44100 Hz mono 16-bit)\n"
-                 "  velomira-song render - demo.flac --seconds 30\n",
+                 "  velomira-song render - demo.flac --seconds 30\n"
+                 "  velomira-song play mysong.txt --watch     hear it, and again on every save\n"
+                 "  velomira-song look mysong.txt mysong.png  see it\n",
                  "velomira-song"};
     app.require_subcommand(1);
 
@@ -33,6 +37,27 @@ int main(int argc, char** argv)
     check->add_option("SONG", song, "score file, or - for the embedded score")->required();
 
     app.add_subcommand("print", "write the embedded score to standard output");
+
+    PlayOptions play;
+    std::string loop;
+    CLI::App* playCommand = app.add_subcommand(
+        "play", "play a score through the sound device; in a terminal: a status line and the keys "
+                "space (pause), left/right (one bar back/forward), q (quit). A bar is 16 rows of the "
+                "score's tempo, from row 0");
+    playCommand->add_option("SONG", play.song, "score file, or - for the embedded score")->required();
+    playCommand->add_option("--from", play.from, "start at this bar")->check(CLI::NonNegativeNumber);
+    playCommand->add_option("--loop", loop, "repeat bars A to B-1")->option_text("A:B");
+    playCommand->add_option("--solo", play.solo, "hear only these tracks")->option_text("T,...");
+    playCommand->add_option("--mute", play.mute, "do not hear these tracks")->option_text("T,...");
+    playCommand->add_flag("--watch", play.watch,
+                          "re-render on every save of SONG and continue in the same bar; a bad save keeps "
+                          "the last good version playing and shows the checker's message");
+
+    std::string picture;
+    CLI::App* look = app.add_subcommand("look", "draw a score as a PNG: a lane per track, bars, the show's "
+                                                "keyframe bars, clipping in red, and a spectrogram of the mix");
+    look->add_option("SONG", song, "score file, or - for the embedded score")->required();
+    look->add_option("OUT", picture, "PNG file to write")->required();
 
     CLI11_PARSE(app, argc, argv);
 
@@ -56,5 +81,15 @@ int main(int argc, char** argv)
     }
     if (*check)
         return song_tool_check(song, std::cout);
+    if (*playCommand) {
+        std::string message;
+        if (!loop.empty() && play_parse_loop(loop, play.loopFirst, play.loopEnd, message) < 0) {
+            std::cerr << "velomira-song: " << message << "\n";
+            return 2;
+        }
+        return song_tool_play(play);
+    }
+    if (*look)
+        return song_tool_look(song, picture);
     return song_tool_print(std::cout);
 }

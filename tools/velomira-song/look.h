@@ -1,0 +1,30 @@
+// velomira-song look: a picture of a score as a musician reads it. From top
+// to bottom: a ruler with bar numbers (16 rows of the score's tempo), the
+// bars where the show's keyframe rows begin (yellow; the show counts bars at
+// a fixed 125 bpm), the mix's waveform with clipped samples in red, one lane
+// per played track with its level envelope (36 dB scale), and a spectrogram
+// of the mix (40 Hz to 16 kHz, logarithmic). The length is what the demo
+// pre-renders.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Take;
+
+inline constexpr int32_t LookWidth = 1600;
+inline constexpr int32_t LookTrackLaneHeight = 40;
+
+// An RGB picture, 3 bytes a pixel, rows top to bottom.
+struct LookImage {
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+};
+
+// Draws a rendered take.
+LookImage look_draw(const Take& take);
+
+// The command: reads and renders song ("-" for the embedded score), draws it
+// and writes out as a PNG (under a temporary name, renamed when complete).
+int song_tool_look(const std::string& song, const std::string& out);

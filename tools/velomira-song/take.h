@@ -1,0 +1,35 @@
+// A take: one rendering of a score for listening and looking, made by the
+// two-thread render, with the level of every track in every window of
+// PeakWindowSamples samples. play and look share it; play keeps the last
+// good take playing while the next one is rendered.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr int32_t RowsPerBar = 16;   // four beats of four rows
+
+struct Take {
+    std::vector<int16_t> samples;   // what is heard: the mix of the heard tracks
+    std::vector<float> peaks;       // [window * MaxVoices + track], mix units (6.0 = full scale)
+    int32_t played = 0;             // tracks 1..played sound
+    int32_t rowLength = 0;          // samples per row; 0 for a song without tempo
+    int32_t length() const { return int32_t(samples.size()); }
+    // First sample of a bar (16 rows of the score's tempo, from row 0).
+    int32_t bar_start(int32_t bar) const { return bar * RowsPerBar * std::max(rowLength, 1); }
+    int32_t bar_of(int32_t position) const { return position / (RowsPerBar * std::max(rowLength, 1)); }
+};
+
+// Parses text (named `name` in messages) from a fresh synthesizer and renders
+// `length` samples with the tracks whose bit is set in heard. On a rejected
+// score returns -1 with the checker's first message; take is then unchanged.
+int take_render(const std::string& name, const std::string& text, int32_t length, uint32_t heard, Take& take,
+                std::string& message);
+
+// Reads a score file, or the embedded score for "-"; -1 with a message when it
+// cannot be read.
+int take_read_score(const std::string& path, std::string& text, std::string& message);
+
+// Parses "3,5,7" into a track mask (tracks 1 to 29); -1 with a message.
+int take_parse_tracks(const std::string& list, uint32_t& mask, std::string& message);
