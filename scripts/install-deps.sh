@@ -18,11 +18,12 @@ play=(
 package=(
     "${play[@]}"
     libsndfile1-dev libpng-dev libcli11-dev
+    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
     file
 )
 all=(
     "${package[@]}"
-    libgtest-dev libbenchmark-dev
+    libgtest-dev libbenchmark-dev ffmpeg
     xvfb xdotool x11-utils
     clang libclang-rt-14-dev
     lintian

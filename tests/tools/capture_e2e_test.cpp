@@ -8,6 +8,7 @@
 #include "synth/song.h"
 #include "synth/synth.h"
 #include "tools/velomira-capture/png_frame.h"
+#include "tools/velomira-capture/sheet.h"
 #include "tools/velomira-capture/y4m.h"
 #include "tests/support/scratch.h"
 
@@ -18,6 +19,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +31,21 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Standard output of a shell command (ffprobe, ffmpeg).
+std::string command_output(const std::string& command)
+{
+    std::string text;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return text;
+    char buffer[4096];
+    size_t count;
+    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        text.append(buffer, count);
+    pclose(pipe);
+    return text;
+}
 
 size_t count_lines(const std::string& text)
 {
@@ -259,7 +277,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UserError{"--fps 0x10 --png stills", "--fps 0x10"},
                       UserError{"--png ''", "--png: the name is empty"},
                       UserError{"--y4m x.y4m --wav ./x.y4m", "--wav ./x.y4m: the same file as --y4m x.y4m"},
-                      UserError{"--y4m", "--y4m"}));
+                      UserError{"--y4m", "--y4m"},
+                      UserError{"--video show.avi", "--video show.avi"},
+                      UserError{"--video show.mp4 --preset sluggish", "sluggish"},
+                      UserError{"--scale 5 --png stills", "--scale"}));
 
 TEST_F(CaptureEndToEnd, FailureHalfwayTakesEverythingBack)
 {
@@ -276,6 +297,14 @@ TEST_F(CaptureEndToEnd, FailureHalfwayTakesEverythingBack)
     EXPECT_EQ(listing(), (std::vector<std::string>{"show.wav", "stills", "stills/frame-00001.png"}));
     EXPECT_EQ(read_file(dir / "show.wav"), "older music");
     EXPECT_EQ(read_file(dir / "stills" / "frame-00001.png"), "older still");
+
+    // The same for a video file that outgrows the limit while encoding.
+    run = capture("--frames 1500:1800 --video show.mp4 --wav show.wav", "ulimit -f 2000;");
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(count_lines(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("--video show.mp4"), std::string::npos) << run.err;
+    EXPECT_EQ(listing(), (std::vector<std::string>{"show.wav", "stills", "stills/frame-00001.png"}));
+    EXPECT_EQ(read_file(dir / "show.wav"), "older music");
 }
 
 // velomira-song render shares the output files: a device or FIFO is written
@@ -300,6 +329,162 @@ TEST_F(CaptureEndToEnd, SongRenderOutputsInPlaceOrNotAtAll)
     EXPECT_TRUE(fs::is_fifo(dir / "fifo.wav"));
     EXPECT_EQ(read_file(dir / "got.wav").size(), 44u + 2 * 44100);
     EXPECT_EQ(read_file(dir / "got.wav"), read_file(dir / "file.wav"));
+}
+
+// What ffprobe says about the video or audio streams of a file, "key=value" lines.
+std::string probe(const std::filesystem::path& file, const std::string& stream)
+{
+    std::string entries = stream == "v" ? "codec_name,width,height,r_frame_rate,nb_read_frames"
+                                        : "codec_name,sample_rate,channels";
+    return command_output("ffprobe -v error -count_frames -select_streams " + stream + " -show_entries stream=" +
+                          entries + " -of default=noprint_wrappers=1 '" + file.string() + "'");
+}
+
+// A decoded frame of a video against the paletted still it was made from,
+// in RGB, as a peak signal-to-noise ratio in dB.
+double frame_psnr(const std::filesystem::path& video, int frame, const PalettedImage& still)
+{
+    std::string rgb = command_output("ffmpeg -v error -i '" + video.string() + "' -vf 'select=eq(n\\," +
+                                     std::to_string(frame) + ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    if (rgb.size() != still.pixels.size() * 3)
+        return 0;
+    double sum = 0;
+    for (size_t i = 0; i < still.pixels.size(); ++i) {
+        const PaletteEntry& colour = still.palette[still.pixels[i]];
+        for (int c = 0; c < 3; ++c) {
+            double want = c == 0 ? colour.r : c == 1 ? colour.g : colour.b;
+            double error = double(uint8_t(rgb[3 * i + size_t(c)])) - want;
+            sum += error * error;
+        }
+    }
+    double mse = sum / double(rgb.size());
+    return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 99;
+}
+
+// Decoded audio of a file's first audio stream, 16-bit stereo at a rate.
+std::string decoded_audio(const std::filesystem::path& file, int rate)
+{
+    return command_output("ffmpeg -v error -i '" + file.string() + "' -map 0:a -ac 2 -ar " + std::to_string(rate) +
+                          " -f s16le -acodec pcm_s16le -");
+}
+
+// 300 frames (4 s) as MP4, WebM and MKV: one video stream of the asked size,
+// rate and length that looks like the stills, one audio stream of the same
+// length, and in the lossless container the very samples of the WAV file.
+TEST_F(CaptureEndToEnd, VideoFilesCarryTheFramesAndTheMusic)
+{
+    ToolRun run = capture("--frames 0:300 --video show.mp4 --wav show.wav --png stills");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("show.mp4"), std::string::npos) << run.err;
+    ASSERT_EQ((run = capture("--frames 0:300 --video show.webm")).status, 0) << run.err;
+    ASSERT_EQ((run = capture("--frames 0:300 --scale 2 --video show.mkv")).status, 0) << run.err;
+
+    EXPECT_EQ(probe(dir / "show.mp4", "v"),
+              "codec_name=h264\nwidth=640\nheight=480\nr_frame_rate=75/1\nnb_read_frames=300\n");
+    EXPECT_EQ(probe(dir / "show.webm", "v"),
+              "codec_name=vp9\nwidth=640\nheight=480\nr_frame_rate=75/1\nnb_read_frames=300\n");
+    EXPECT_EQ(probe(dir / "show.mkv", "v"),
+              "codec_name=h264\nwidth=1280\nheight=960\nr_frame_rate=75/1\nnb_read_frames=300\n");
+    EXPECT_EQ(probe(dir / "show.mp4", "a"), "codec_name=aac\nsample_rate=44100\nchannels=2\n");
+    EXPECT_EQ(probe(dir / "show.webm", "a"), "codec_name=opus\nsample_rate=48000\nchannels=2\n");
+    EXPECT_EQ(probe(dir / "show.mkv", "a"), "codec_name=flac\nsample_rate=44100\nchannels=2\n");
+
+    // The music of 4 s; the lossy codecs to within one of their frames.
+    std::string wav = read_file(dir / "show.wav");
+    constexpr size_t WavHeader = 44;
+    ASSERT_EQ(wav.size(), WavHeader + 176400u * 4);
+    EXPECT_NEAR(double(decoded_audio(dir / "show.mp4", 44100).size()), 176400.0 * 4, 1024.0 * 4);
+    EXPECT_NEAR(double(decoded_audio(dir / "show.webm", 48000).size()), 192000.0 * 4, 960.0 * 4);
+    EXPECT_TRUE(decoded_audio(dir / "show.mkv", 44100) == wav.substr(WavHeader)) << "the FLAC music differs";
+
+    // Pictures: a dark early frame and the last one, against their stills.
+    // Measured with the default settings: H.264 36.7 and 39.6 dB, VP9 39.5
+    // and 38.2 dB (the 4:2:0 conversion alone allows about 47 dB here).
+    for (int frame : {150, 299}) {
+        PalettedImage still;
+        std::string error;
+        char name[40];
+        std::snprintf(name, sizeof name, "stills/frame-%05d.png", frame);
+        ASSERT_TRUE(png_read_paletted((dir / name).string(), still, error)) << error;
+        EXPECT_GE(frame_psnr(dir / "show.mp4", frame, still), 36.0) << "frame " << frame;
+        EXPECT_GE(frame_psnr(dir / "show.webm", frame, still), 37.5) << "frame " << frame;
+    }
+}
+
+TEST_F(CaptureEndToEnd, ScaledPicturesArePixelsRepeated)
+{
+    ASSERT_EQ(capture("-q --at 2 --png plain").status, 0);
+    ToolRun run = capture("--at 2 --scale 2 --png big --y4m big.y4m");
+    ASSERT_EQ(run.status, 0) << run.err;
+    PalettedImage plain, big;
+    std::string error;
+    ASSERT_TRUE(png_read_paletted((dir / "plain/frame-00150.png").string(), plain, error)) << error;
+    ASSERT_TRUE(png_read_paletted((dir / "big/frame-00150.png").string(), big, error)) << error;
+    ASSERT_EQ(big.width, 2 * FrameWidth);
+    ASSERT_EQ(big.height, 2 * FrameHeight);
+    EXPECT_EQ(big.palette.size(), plain.palette.size());
+    size_t differing = 0;
+    for (int32_t y = 0; y < big.height; ++y)
+        for (int32_t x = 0; x < big.width; ++x)
+            differing += big.pixels[size_t(y * big.width + x)] != plain.pixels[size_t(y / 2 * FrameWidth + x / 2)];
+    EXPECT_EQ(differing, 0u);
+    std::string video = read_file(dir / "big.y4m");
+    std::string header = y4m_header(75, 2 * FrameWidth, 2 * FrameHeight);
+    EXPECT_EQ(video.compare(0, header.size(), header), 0);
+    EXPECT_EQ(video.size(), header.size() + 6 + size_t(FramePixels) * 4 * 3 / 2);
+}
+
+// The storyboard: a 4-column grid of half-size stills, each the frame where a
+// keyframe row begins, with a label drawn under it.
+TEST_F(CaptureEndToEnd, StoryboardShowsEachKeyframeSection)
+{
+    std::vector<SheetStill> stills = sheet_stills(75);
+    int64_t bar8 = stills[1].frame;
+    ToolRun run = capture("--sheet board.png --frames " + std::to_string(bar8) + ":" + std::to_string(bar8 + 1) +
+                          " --png stills");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("board.png"), std::string::npos) << run.err;
+    PalettedImage board, still;
+    std::string error;
+    ASSERT_TRUE(png_read_paletted((dir / "board.png").string(), board, error)) << error;
+    char name[40];
+    std::snprintf(name, sizeof name, "stills/frame-%05lld.png", (long long)bar8);
+    ASSERT_TRUE(png_read_paletted((dir / name).string(), still, error)) << error;
+    int32_t rows = (int32_t(stills.size()) + SheetColumns - 1) / SheetColumns;
+    ASSERT_EQ(board.width, SheetColumns * 320);
+    ASSERT_EQ(board.height, rows * SheetCellHeight);
+    // Cell 1 (top row, second column) is that frame halved by 2x2 averages.
+    size_t differing = 0;
+    for (int32_t y = 0; y < 240; ++y)
+        for (int32_t x = 0; x < 320; ++x) {
+            const uint8_t* p = still.pixels.data() + 2 * y * FrameWidth + 2 * x;
+            int want = (p[0] + p[1] + p[FrameWidth] + p[FrameWidth + 1] + 2) / 4;
+            differing += board.pixels[size_t(y * board.width + 320 + x)] != want;
+        }
+    EXPECT_EQ(differing, 0u);
+    // Its label strip has text in it; the unused last cell stays black.
+    size_t lit = 0, unused = 0;
+    for (int32_t y = 240; y < SheetCellHeight; ++y)
+        for (int32_t x = 320; x < 640; ++x)
+            lit += board.pixels[size_t(y * board.width + x)] != 0;
+    for (int32_t y = board.height - SheetCellHeight; y < board.height; ++y)
+        for (int32_t x = board.width - 320; x < board.width; ++x)
+            unused += board.pixels[size_t(y * board.width + x)] != 0;
+    EXPECT_GT(lit, 100u);
+    EXPECT_EQ(unused, 0u);
+}
+
+TEST_F(CaptureEndToEnd, InterruptedVideoLeavesNothing)
+{
+    // Ctrl+C once the encoders are writing.
+    ToolRun run = shell(std::string(CAPTURE_BIN) + " --video show.mp4 --wav show.wav & n=0\n"
+                        "while [ $n -lt 1200 ] && [ -z \"$(find . -name 'show.mp4.*' -size +20k)\" ]; do\n"
+                        "    sleep 0.05; n=$((n + 1))\n"
+                        "done\n"
+                        "kill -INT $!; wait $!");
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
+    EXPECT_TRUE(listing().empty());
 }
 
 } // namespace

@@ -1,9 +1,15 @@
-// The capture tool's pieces: frame ranges, colour conversion, PNG round trip
-// and files that appear only when complete.
+// The capture tool's pieces: frame ranges, colour conversion, PNG round trip,
+// files that appear only when complete, the writing thread and the
+// storyboard's choice of stills.
 #include "driver/demo.h"
+#include "playback/playback.h"
+#include "show/offline.h"
+#include "show/timeline.h"
 #include "tools/velomira-capture/capture_range.h"
 #include "tools/common/output_file.h"
+#include "tools/velomira-capture/frame_writer.h"
 #include "tools/velomira-capture/png_frame.h"
+#include "tools/velomira-capture/sheet.h"
 #include "tools/velomira-capture/y4m.h"
 #include "tests/support/scratch.h"
 
@@ -12,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include <filesystem>
@@ -121,6 +128,34 @@ TEST_F(Conversion, ChromaAveragesEachTwoByTwoBlock)
     EXPECT_EQ(cr[0], uint8_t(std::lround((tables.cr[217] + 3 * 128.0) / 4)));
     EXPECT_EQ(cb[1], 128);
     EXPECT_EQ(cb[2], 128);
+}
+
+// The conversion's fast paths (a lookup for one-colour blocks, rounding
+// without lround) give the bytes of the plain formula.
+TEST_F(Conversion, FastPathsMatchThePlainFormula)
+{
+    // Every colour as a flat block, then mixed blocks of a pseudo-random sweep.
+    constexpr int32_t Width = 512, Height = 4;
+    std::vector<uint8_t> pixels(Width * Height);
+    for (int32_t x = 0; x < Width; ++x) {
+        pixels[size_t(x)] = pixels[size_t(Width + x)] = uint8_t(x / 2);
+        pixels[size_t(2 * Width + x)] = uint8_t(x * 37 + 11);
+        pixels[size_t(3 * Width + x)] = uint8_t(x * 101 + 3);
+    }
+    std::vector<uint8_t> y(Width * Height), cb(Width * Height / 4), cr(Width * Height / 4);
+    y4m_convert_planes(tables, pixels.data(), Width, Height, y.data(), Width, cb.data(), cr.data(), Width / 2);
+    for (int32_t by = 0; by < Height / 2; ++by)
+        for (int32_t bx = 0; bx < Width / 2; ++bx) {
+            const uint8_t* p = pixels.data() + 2 * by * Width + 2 * bx;
+            uint8_t a = p[0], b = p[1], c = p[Width], d = p[Width + 1];
+            auto plain = [](const float* table, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+                return uint8_t(std::clamp(std::lround((table[a] + table[b] + table[c] + table[d]) * 0.25), 0l, 255l));
+            };
+            size_t at = size_t(by * Width / 2 + bx);
+            ASSERT_EQ(cb[at], plain(tables.cb, a, b, c, d)) << "block " << bx << "," << by;
+            ASSERT_EQ(cr[at], plain(tables.cr, a, b, c, d)) << "block " << bx << "," << by;
+        }
+    EXPECT_EQ(y[5], tables.luma[pixels[5]]);
 }
 
 TEST(Y4mHeader, DeclaresSizeRateAndFullRange420)
@@ -271,6 +306,63 @@ TEST_F(Files, UnwritablePlaceIsReportedWithItsPath)
     EXPECT_NE(error.find("No such file"), std::string::npos);
     EXPECT_FALSE(file.open("", error));
     EXPECT_NE(error.find("empty name"), std::string::npos) << error;
+}
+
+// The writer hands frames to its worker in order, and after a failed frame
+// writes nothing more and says why.
+TEST(FrameWriterThread, WritesInOrderAndStopsAtTheFirstFailure)
+{
+    std::vector<int64_t> written;
+    std::vector<uint8_t> firstBytes;
+    FrameWriter writer;
+    frame_writer_start(writer, 16, [&](const uint8_t* pixels, int64_t frame, std::string& error) {
+        if (frame == 7) {
+            error = "disk full at 7";
+            return false;
+        }
+        written.push_back(frame);
+        firstBytes.push_back(pixels[0]);
+        return true;
+    });
+    bool refused = false;
+    for (int64_t frame = 0; frame < 40 && !refused; ++frame) {
+        std::vector<uint8_t> pixels(16, uint8_t(frame));
+        refused = !frame_writer_push(writer, pixels.data(), frame);
+    }
+    EXPECT_TRUE(refused);
+    std::string error;
+    EXPECT_FALSE(frame_writer_finish(writer, error));
+    EXPECT_EQ(error, "disk full at 7");
+    EXPECT_EQ(written, (std::vector<int64_t>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(firstBytes, (std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6}));
+
+    FrameWriter complete;
+    int64_t count = 0;
+    frame_writer_start(complete, 4, [&](const uint8_t*, int64_t, std::string&) { return ++count > 0; });
+    uint8_t pixels[4] = {};
+    for (int64_t frame = 0; frame < 100; ++frame)
+        ASSERT_TRUE(frame_writer_push(complete, pixels, frame));
+    EXPECT_TRUE(frame_writer_finish(complete, error));
+    EXPECT_EQ(count, 100);
+}
+
+// One still where each keyframe row's first bar begins, and the last frame.
+TEST(Storyboard, OneStillPerKeyframeRowAndTheLastFrame)
+{
+    std::vector<SheetStill> stills = sheet_stills(75);
+    ASSERT_EQ(stills.size(), size_t(ShowKeyframeRows) + 1);
+    auto bar_of = [](int64_t frame) { return song_bar(offline_song_position(offline_frame_ms(frame, 75))); };
+    for (int32_t row = 0; row < ShowKeyframeRows; ++row) {
+        int64_t frame = stills[size_t(row)].frame;
+        EXPECT_EQ(bar_of(frame), ShowKeyframes[row].firstBar) << "row " << row;
+        if (frame > 0) {
+            EXPECT_LT(bar_of(frame - 1), ShowKeyframes[row].firstBar) << "row " << row;
+        }
+        EXPECT_EQ(stills[size_t(row)].ms, offline_frame_ms(frame, 75));
+    }
+    EXPECT_EQ(stills.back().frame, offline_last_frame(75));
+    EXPECT_EQ(sheet_label(8, 15493), "bar 8  15.49 s");
+    EXPECT_EQ(sheet_label(59, 113427), "bar 59  113.42 s");
 }
 
 } // namespace

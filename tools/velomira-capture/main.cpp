@@ -1,6 +1,8 @@
 // velomira-capture: plays the demo offline at a fixed frame rate and writes
-// the frames (YUV4MPEG2 video, paletted PNGs) and the music (WAV), without a
-// display or a sound device and the same on every run.
+// the frames (a finished video with the music, YUV4MPEG2 video, paletted
+// PNGs, a storyboard) and the music (WAV), without a display or a sound
+// device and the same on every run. The frames are converted, encoded and
+// written on a second thread while the next one is drawn (frame_writer.h).
 //
 // The music is rendered exactly as the demo renders it; frame k then has show
 // time ceil(k * 1000 / fps) ms and sees the song at the sample playing then
@@ -14,10 +16,15 @@
 #include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
+#include "show/timeline.h"
 #include "tools/velomira-capture/capture_range.h"
 #include "tools/common/numbers.h"
 #include "tools/common/output_file.h"
+#include "tools/velomira-capture/frame_writer.h"
 #include "tools/velomira-capture/png_frame.h"
+#include "tools/velomira-capture/scale.h"
+#include "tools/velomira-capture/sheet.h"
+#include "tools/velomira-capture/video.h"
 #include "tools/velomira-capture/wav.h"
 #include "tools/velomira-capture/y4m.h"
 
@@ -43,6 +50,11 @@ struct Options {
     std::string y4m;
     std::string pngDir;
     std::string wav;
+    std::string video;
+    std::string sheet;
+    int32_t crf = -1;
+    std::string preset;
+    int32_t scale = 1;
     std::string frames;
     std::string song;   // a score file instead of the embedded score
     double at = -1;
@@ -61,12 +73,20 @@ struct Outputs {
     bool createdPngDir = false;
     std::vector<OutputFile> pngs;     // placed PNG files of this run
     OutputFile wav;
+    OutputFile videoFile;
+    VideoWriter video;
+    OutputFile sheetFile;
     Y4mTables tables;
+    std::unique_ptr<FrameWriter> writer;
 
     void take_back()
     {
+        writer.reset();   // stops the worker before its files go
+        video_close(video);
         y4m.discard();
         wav.discard();
+        videoFile.discard();
+        sheetFile.discard();
         for (OutputFile& png : pngs)
             png.discard();
         std::error_code ignored;
@@ -75,6 +95,9 @@ struct Outputs {
     }
     void keep()
     {
+        y4m.keep();
+        videoFile.keep();
+        sheetFile.keep();
         wav.keep();
         for (OutputFile& png : pngs)
             png.keep();
@@ -163,13 +186,14 @@ bool prepare_png_dir(Outputs& outputs, const std::string& dir, std::string& erro
     return true;
 }
 
-bool write_png(Outputs& outputs, const uint8_t* pixels, int64_t frame, std::string& error)
+bool write_png(Outputs& outputs, const uint8_t* pixels, int32_t width, int32_t height, int64_t frame,
+               std::string& error)
 {
     OutputFile file;
     std::string path = png_name(outputs.pngDir, frame);
     if (!file.open(path, error))
         return false;
-    if (!png_write_paletted(file.file, pixels, FrameWidth, FrameHeight, DemoPalette, error)) {
+    if (!png_write_paletted(file.file, pixels, width, height, DemoPalette, error)) {
         error = "cannot write " + path + ": " + error;
         return false;
     }
@@ -189,6 +213,8 @@ std::string summary(const Options& options, const Outputs& outputs, const Captur
                   offline_frame_ms(range.end, options.fps) / 1000.0, options.fps, seconds);
     std::string line = std::string(Program) + ": " + text;
     std::vector<std::string> written;
+    if (!options.video.empty())
+        written.push_back(options.video);
     if (!options.y4m.empty())
         written.push_back(options.y4m == "-" ? "video to stdout" : options.y4m);
     if (!options.pngDir.empty())
@@ -196,6 +222,8 @@ std::string summary(const Options& options, const Outputs& outputs, const Captur
                           options.pngDir);
     if (!options.wav.empty())
         written.push_back(options.wav);
+    if (!options.sheet.empty())
+        written.push_back(options.sheet);
     if (written.empty())
         written.push_back("no output");
     for (size_t i = 0; i < written.size(); ++i)
@@ -215,6 +243,10 @@ int run(const Options& options)
         return fail(outputs, error);
     if (options.y4m == "-" && isatty(fileno(stdout)))
         return fail(outputs, "--y4m -: standard output is a terminal; pipe it into a program or give a file name");
+    if (!options.video.empty() && !(error = video_check_settings(options.video, options.crf, options.preset)).empty())
+        return fail(outputs, "--video " + options.video + ": " + error);
+    int32_t width = FrameWidth * options.scale;
+    int32_t height = FrameHeight * options.scale;
 
     // Open every output before the long work, so a bad path fails at once.
     if (!options.y4m.empty()) {
@@ -230,10 +262,16 @@ int run(const Options& options)
         return fail(outputs, error);
     if (!options.wav.empty() && !outputs.wav.open(options.wav, error))
         return fail(outputs, "--wav: " + error);
+    if (!options.video.empty() && !outputs.videoFile.open(options.video, error))
+        return fail(outputs, "--video: " + error);
+    if (!options.sheet.empty() && !outputs.sheetFile.open(options.sheet, error))
+        return fail(outputs, "--sheet: " + error);
 
     Progress progress;
     progress.enabled = !options.quiet && isatty(fileno(stderr));
-    progress.total = range.end;
+    // The storyboard needs the whole show, whatever the other outputs take.
+    int64_t playEnd = options.sheet.empty() ? range.end : lastFrame + 1;
+    progress.total = playEnd;
     if (progress.enabled)
         std::fprintf(stderr, "%s: rendering the music...", Program), std::fflush(stderr);
     Clock::time_point start = Clock::now();
@@ -246,41 +284,108 @@ int run(const Options& options)
     demo_prerender(nullptr);
     demo_build_palette();
 
+    // The music of the written frames, for the WAV file and the video.
+    int32_t firstSample = std::min(offline_song_position(offline_frame_ms(range.first, options.fps)), SongBufferSamples);
+    int32_t endSample = std::min(offline_song_position(offline_frame_ms(range.end, options.fps)), SongBufferSamples);
     // The music first: a player reading the video from a pipe finds the
     // finished WAV beside it when the first frame arrives.
     if (!options.wav.empty()) {
-        int32_t first = offline_song_position(offline_frame_ms(range.first, options.fps));
-        int32_t end = offline_song_position(offline_frame_ms(range.end, options.fps));
-        if (!wav_write_song(outputs.wav.file, std::min(first, SongBufferSamples),
-                            std::min(end, SongBufferSamples), error))
+        if (!wav_write_song(outputs.wav.file, firstSample, endSample, error))
             return fail(outputs, "cannot write " + options.wav + ": " + error);
         if (!outputs.wav.place(error))
             return fail(outputs, error);
     }
     if (outputs.y4mStream) {
         y4m_build_tables(outputs.tables, DemoPalette);
-        std::fputs(y4m_header(options.fps).c_str(), outputs.y4mStream);
+        std::fputs(y4m_header(options.fps, width, height).c_str(), outputs.y4mStream);
+    }
+    if (!options.video.empty()) {
+        VideoSettings settings;
+        settings.width = width;
+        settings.height = height;
+        settings.fps = options.fps;
+        settings.crf = options.crf;
+        settings.preset = options.preset;
+        settings.firstSample = firstSample;
+        settings.endSample = endSample;
+        // A device or a FIFO is written in place; MP4 cannot be, as its
+        // index is moved to the front at the end (video_open refuses).
+        const OutputFile& file = outputs.videoFile;
+        std::string path = file.direct ? file.path : file.tempPath;
+        if (!video_open(outputs.video, options.video, path, file.direct, settings, DemoPalette, error))
+            return fail(outputs, "--video " + options.video + ": " + error);
+    }
+
+    // What the worker does with each written frame.
+    bool anyFrames = outputs.y4mStream || !options.pngDir.empty() || !options.video.empty();
+    std::vector<uint8_t> scaled(options.scale > 1 ? size_t(width) * size_t(height) : 0);
+    std::vector<uint8_t> planes(outputs.y4mStream ? size_t(width) * size_t(height) * 3 / 2 : 0);
+    FrameWork work = [&](const uint8_t* frame, int64_t index, std::string& why) {
+        const uint8_t* image = frame;
+        if (options.scale > 1) {
+            scale_nearest(frame, FrameWidth, FrameHeight, options.scale, scaled.data());
+            image = scaled.data();
+        }
+        if (outputs.y4mStream && !y4m_frame(outputs.y4mStream, outputs.tables, image, width, height, planes.data())) {
+            why = "cannot write --y4m " + options.y4m + ": " + errno_text();
+            return false;
+        }
+        if (!options.pngDir.empty() && !write_png(outputs, image, width, height, index, why))
+            return false;
+        if (!options.video.empty() && !video_frame(outputs.video, image, why)) {
+            why = "cannot write --video " + options.video + ": " + why;
+            return false;
+        }
+        return true;
+    };
+    if (anyFrames) {
+        outputs.writer = std::make_unique<FrameWriter>();
+        frame_writer_start(*outputs.writer, FramePixels, work);
+    }
+
+    Sheet sheet;
+    std::vector<SheetStill> stills;
+    size_t nextStill = 0;
+    if (!options.sheet.empty()) {
+        stills = sheet_stills(options.fps);
+        sheet_start(sheet, int32_t(stills.size()));
     }
 
     static uint8_t pixels[FramePixels];
     offline_start();
     progress.start = Clock::now();
-    for (int64_t frame = 0; frame < range.end; ++frame) {
+    for (int64_t frame = 0; frame < playEnd; ++frame) {
         if (output_interrupted())
             return fail(outputs, "interrupted; nothing written");
         offline_play_frame(pixels, frame, options.fps);
-        if (frame >= range.first) {
-            if (outputs.y4mStream && !y4m_frame(outputs.y4mStream, outputs.tables, pixels))
-                return fail(outputs, "cannot write --y4m " + options.y4m + ": " + errno_text());
-            if (!options.pngDir.empty() && !write_png(outputs, pixels, frame, error))
-                return fail(outputs, error);
+        if (anyFrames && frame >= range.first && frame < range.end && !frame_writer_push(*outputs.writer, pixels, frame))
+            break;   // the writer's error is reported below
+        if (nextStill < stills.size() && stills[nextStill].frame == frame) {
+            sheet_place(sheet, int32_t(nextStill), pixels, ShowBar, stills[nextStill].ms);
+            ++nextStill;
         }
         progress.update(frame + 1);
     }
-    progress.update(range.end, true);
+    if (anyFrames && !frame_writer_finish(*outputs.writer, error))
+        return fail(outputs, error);
+    if (output_interrupted())
+        return fail(outputs, "interrupted; nothing written");
+    progress.update(playEnd, true);
     progress.finish();
 
-    if (outputs.y4m.file && !outputs.y4m.commit(error))
+    if (!options.video.empty()) {
+        if (!video_finish(outputs.video, error))
+            return fail(outputs, "cannot write --video " + options.video + ": " + error);
+        video_close(outputs.video);
+    }
+    if (!options.sheet.empty() &&
+        !png_write_paletted(outputs.sheetFile.file, sheet.pixels.data(), SheetWidth, sheet.height, DemoPalette, error))
+        return fail(outputs, "cannot write --sheet " + options.sheet + ": " + error);
+    if (outputs.y4m.file && !outputs.y4m.place(error))
+        return fail(outputs, error);
+    if (outputs.videoFile.file && !outputs.videoFile.place(error))
+        return fail(outputs, error);
+    if (outputs.sheetFile.file && !outputs.sheetFile.place(error))
         return fail(outputs, error);
     if (outputs.y4mStream == stdout && std::fflush(stdout) != 0)
         return fail(outputs, "cannot write --y4m to stdout: " + errno_text());
@@ -336,12 +441,30 @@ int main(int argc, char** argv)
     app.footer("Frame k shows the demo at ceil(k * 1000 / fps) ms; the last frame is the one in which the show "
                "ends (frame 8507 at 75 fps, 113.44 s).\n\n"
                "Examples:\n"
+               "  velomira-capture --video show.mp4                the whole show as a video with its music\n"
                "  velomira-capture --png stills --at 40            one still, 40 s into the show\n"
                "  velomira-capture --y4m show.y4m --wav show.wav   the whole show and its music\n"
                "  velomira-capture --wav show.wav --y4m - | ffmpeg -i - -i show.wav -c:v libx264 -pix_fmt yuv420p "
                "-c:a aac -shortest show.mp4");
     app.add_option("--y4m", options.y4m, "Write YUV4MPEG2 video (4:2:0, full range) to FILE; - for stdout")
         ->option_text("FILE");
+    app.add_option("--video", options.video,
+                   "Write a finished video with the music to FILE: .mp4 (H.264, AAC), .mkv (H.264, FLAC) or "
+                   ".webm (VP9, Opus)")
+        ->option_text("FILE");
+    app.add_option("--crf", options.crf,
+                   "Video quality, lower is better and bigger (default 18 for H.264, 32 for VP9)")
+        ->option_text("N")
+        ->check(CLI::Range(0, 63));
+    app.add_option("--preset", options.preset,
+                   "Encoder speed: an x264 preset (default superfast) or a VP9 deadline (default realtime)")
+        ->option_text("NAME");
+    app.add_option("--scale", options.scale, "Enlarge every picture output N times, nearest neighbour (1 to 4)")
+        ->option_text("N")
+        ->check(CLI::Range(1, MaxScale));
+    app.add_option("--sheet", options.sheet,
+                   "Write a storyboard PNG: a still from each keyframe section of the show, with bar and time")
+        ->option_text("FILE.png");
     app.add_option("--png", options.pngDir, "Write one 8-bit paletted PNG per frame, DIR/frame-00000.png ...")
         ->option_text("DIR");
     app.add_option("--wav", options.wav, "Write the music of the captured frames, 44100 Hz 16-bit stereo")

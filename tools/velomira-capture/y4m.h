@@ -1,8 +1,10 @@
 // YUV4MPEG2 output: 4:2:0 planes converted from palette indices with
 // full-range BT.601 (JPEG) coefficients, chroma averaged over 2x2 blocks.
+// The video writer feeds its encoder the same planes.
 //
 // y4m_build_tables once for the palette, then y4m_header once and
-// y4m_frame per frame.
+// y4m_frame per frame. y4m_convert_planes is the conversion alone, for any
+// even picture size and plane strides (the video writer's frames).
 #pragma once
 
 #include "driver/demo.h"
@@ -19,12 +21,22 @@ struct Y4mTables {
     uint8_t luma[256] = {};
     float cb[256] = {};   // unrounded, so a 2x2 average rounds only once
     float cr[256] = {};
+    // A 2x2 block of one colour (most of this picture) looks its chroma up
+    // here: the same float sums, done once per palette entry.
+    uint8_t cbFlat[256] = {};
+    uint8_t crFlat[256] = {};
 };
 
 void y4m_build_tables(Y4mTables& tables, const PaletteEntry* palette);
-std::string y4m_header(int32_t fps);
-// Converts one frame of palette indices into the Y, Cb and Cr planes of one
-// 4:2:0 picture (FramePixels * 3 / 2 bytes at out).
+std::string y4m_header(int32_t fps, int32_t width = FrameWidth, int32_t height = FrameHeight);
+// Converts a width x height picture of palette indices (width and height
+// even) into Y, Cb and Cr planes with the given row strides.
+void y4m_convert_planes(const Y4mTables& tables, const uint8_t* pixels, int32_t width, int32_t height, uint8_t* y,
+                        int32_t yStride, uint8_t* cb, uint8_t* cr, int32_t chromaStride);
+// Converts one 640x480 frame into the contiguous planes of one 4:2:0 picture
+// (FramePixels * 3 / 2 bytes at out).
 void y4m_convert(const Y4mTables& tables, const uint8_t* pixels, uint8_t* out);
-// Writes "FRAME\n" and the planes; false when the stream fails.
-bool y4m_frame(std::FILE* out, const Y4mTables& tables, const uint8_t* pixels);
+// Converts a width x height picture into planes (width * height * 3 / 2
+// bytes of scratch) and writes "FRAME\n" and them; false when the stream fails.
+bool y4m_frame(std::FILE* out, const Y4mTables& tables, const uint8_t* pixels, int32_t width, int32_t height,
+               uint8_t* planes);

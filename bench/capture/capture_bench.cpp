@@ -1,0 +1,144 @@
+// Speed of the capture outputs: the whole show with its frames handed to the
+// writing thread (Y4M into /dev/null, the H.264 video) against rendering
+// alone, and the per-frame pieces the worker runs (conversion, scaling).
+#include "driver/demo.h"
+#include "playback/playback.h"
+#include "show/offline.h"
+#include "synth/embedded_song.h"
+#include "synth/song.h"
+#include "synth/synth.h"
+#include "tools/velomira-capture/frame_writer.h"
+#include "tools/velomira-capture/scale.h"
+#include "tools/velomira-capture/video.h"
+#include "tools/velomira-capture/y4m.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+uint8_t Pixels[FramePixels];
+
+void render_music_once()
+{
+    static bool rendered = false;
+    if (rendered)
+        return;
+    synth_init(44100);
+    song_parse(EmbeddedSong);
+    demo_prerender(nullptr);
+    demo_build_palette();
+    rendered = true;
+}
+
+void play_up_to(int64_t frame)
+{
+    offline_start();
+    for (int64_t k = 0; k <= frame; ++k)
+        offline_play_frame(Pixels, k, OfflineMaxFps);
+}
+
+void set_frame_counters(benchmark::State& state, int64_t frames)
+{
+    state.counters["frame_us"] = benchmark::Counter(double(frames) * double(state.iterations()),
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The whole show rendered, every frame through the writer into Y4M on
+// /dev/null: compare with the show benchmark's capture without output.
+void BM_WholeCaptureY4mThreaded(benchmark::State& state)
+{
+    render_music_once();
+    int64_t last = offline_last_frame(OfflineMaxFps);
+    Y4mTables tables;
+    y4m_build_tables(tables, DemoPalette);
+    std::FILE* sink = std::fopen("/dev/null", "wb");
+    std::vector<uint8_t> planes(FramePixels * 3 / 2);
+    for (auto _ : state) {
+        FrameWriter writer;
+        frame_writer_start(writer, FramePixels, [&](const uint8_t* pixels, int64_t, std::string&) {
+            return y4m_frame(sink, tables, pixels, FrameWidth, FrameHeight, planes.data());
+        });
+        offline_start();
+        for (int64_t k = 0; k <= last; ++k) {
+            offline_play_frame(Pixels, k, OfflineMaxFps);
+            frame_writer_push(writer, Pixels, k);
+        }
+        std::string error;
+        frame_writer_finish(writer, error);
+    }
+    std::fclose(sink);
+    set_frame_counters(state, last + 1);
+}
+BENCHMARK(BM_WholeCaptureY4mThreaded)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// 750 frames (10 s from 30 s on) encoded as H.264 with the default settings
+// (Matroska, FLAC music) into a scratch file, on the writer thread with the
+// rendering beside it; the frames before are played untimed.
+void BM_VideoTenSeconds(benchmark::State& state)
+{
+    render_music_once();
+    int64_t first = 2250, end = 3000;
+    std::string path = "/tmp/velomira-bench-video.mkv";
+    for (auto _ : state) {
+        state.PauseTiming();
+        play_up_to(first - 1);
+        state.ResumeTiming();
+        VideoWriter video;
+        VideoSettings settings;
+        settings.firstSample = offline_song_position(offline_frame_ms(first, OfflineMaxFps));
+        settings.endSample = offline_song_position(offline_frame_ms(end, OfflineMaxFps));
+        std::string error;
+        if (!video_open(video, path, path, false, settings, DemoPalette, error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        FrameWriter writer;
+        frame_writer_start(writer, FramePixels, [&](const uint8_t* pixels, int64_t, std::string& why) {
+            return video_frame(video, pixels, why);
+        });
+        for (int64_t k = first; k < end; ++k) {
+            offline_play_frame(Pixels, k, OfflineMaxFps);
+            frame_writer_push(writer, Pixels, k);
+        }
+        frame_writer_finish(writer, error);
+        video_finish(video, error);
+        video_close(video);
+    }
+    std::remove(path.c_str());
+    set_frame_counters(state, end - first);
+}
+BENCHMARK(BM_VideoTenSeconds)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_ConvertFrame(benchmark::State& state)
+{
+    render_music_once();
+    play_up_to(3000);
+    Y4mTables tables;
+    y4m_build_tables(tables, DemoPalette);
+    static uint8_t planes[FramePixels * 3 / 2];
+    for (auto _ : state) {
+        y4m_convert(tables, Pixels, planes);
+        benchmark::DoNotOptimize(planes);
+    }
+}
+BENCHMARK(BM_ConvertFrame)->Unit(benchmark::kMicrosecond);
+
+void BM_ScaleFrame(benchmark::State& state)
+{
+    render_music_once();
+    play_up_to(3000);
+    int32_t factor = int32_t(state.range(0));
+    std::vector<uint8_t> out(size_t(FramePixels) * size_t(factor * factor));
+    for (auto _ : state) {
+        scale_nearest(Pixels, FrameWidth, FrameHeight, factor, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_ScaleFrame)->Arg(2)->Arg(3)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

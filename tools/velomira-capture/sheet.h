@@ -1,0 +1,41 @@
+// The storyboard: one still from each keyframe section of the show (the
+// frame in which each keyframe row's first bar begins, plus the last frame),
+// at half size in a grid, each labelled with its bar and show time in a
+// tiny built-in bitmap font (a few digits and letters need no font library,
+// and the picture stays paletted with the show's own colours).
+//
+// Order of use: sheet_stills for the frames to keep; while playing, when a
+// kept frame is drawn, sheet_place it (with its bar); then write
+// Sheet.pixels (SheetWidth x sheet height) as a paletted PNG.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SheetStill {
+    int64_t frame = 0;
+    int32_t ms = 0;   // show time of the frame
+};
+
+inline constexpr int32_t SheetColumns = 4;
+inline constexpr int32_t SheetCellWidth = 320;
+inline constexpr int32_t SheetPictureHeight = 240;
+inline constexpr int32_t SheetLabelHeight = 20;
+inline constexpr int32_t SheetCellHeight = SheetPictureHeight + SheetLabelHeight;
+inline constexpr int32_t SheetWidth = SheetColumns * SheetCellWidth;
+
+struct Sheet {
+    int32_t height = 0;
+    std::vector<uint8_t> pixels;   // SheetWidth x height palette indices
+};
+
+// The frames a storyboard shows at a frame rate, in order, without repeats.
+std::vector<SheetStill> sheet_stills(int32_t fps);
+// An empty (black) grid for count stills.
+void sheet_start(Sheet& sheet, int32_t count);
+// Puts a 640x480 frame, halved (2x2 averages), into cell index with the label
+// "bar B  S.SS s".
+void sheet_place(Sheet& sheet, int32_t index, const uint8_t* pixels, int32_t bar, int32_t ms);
+// The label text, e.g. "bar 16  30.93 s".
+std::string sheet_label(int32_t bar, int32_t ms);
