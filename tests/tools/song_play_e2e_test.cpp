@@ -59,12 +59,16 @@ protected:
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
 
-    // Plays with disk audio; returns the left channel the device received,
-    // from its first sound on (the device may start with a moment of silence).
-    std::vector<int16_t> play(const std::string& arguments, const std::string& prefix, int& status) const
+    // Plays with disk audio, delay milliseconds between device buffers (0: as
+    // fast as the disk takes them); returns the left channel the device
+    // received, from its first sound on (the device may start with a moment
+    // of silence).
+    std::vector<int16_t> play(const std::string& arguments, const std::string& prefix, int& status,
+                              const char* delay = "0") const
     {
         status = sh("ulimit -f 400000; " + prefix +
-                    " env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=0 " SONG_BIN
+                    " env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=" + delay +
+                    " " SONG_BIN
                     " play " + arguments + " </dev/null >out 2>err; echo $? > status");
         status = std::atoi(read_file(dir / "status").c_str());
         return heard();
@@ -109,7 +113,10 @@ TEST_F(SongPlay, DeviceReceivesExactlyTheRender)
     EXPECT_TRUE(std::all_of(got.begin() + ptrdiff_t(expected.size()), got.end(), [](int16_t s) { return s == 0; }))
         << "sound after the end of the song";
 
-    got = play("a.txt --loop 2:4", "timeout --preserve-status -s INT 3", status);
+    // A loop never ends by itself: paced at one buffer per 2 ms, three seconds
+    // hold many passes without filling the disk (unpaced, they could pass the
+    // 400 MB file-size limit on an idle machine).
+    got = play("a.txt --loop 2:4", "timeout --preserve-status -s INT 3", status, "2");
     EXPECT_EQ(status, 0);
     const std::vector<int16_t> loop(song.begin() + 2 * Bar, song.begin() + 4 * Bar);
     const size_t lead = size_t(std::find_if(loop.begin(), loop.end(), [](int16_t s) { return s != 0; }) - loop.begin());
