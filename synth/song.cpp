@@ -508,7 +508,8 @@ bool song_bytes_check(const char* bytes, size_t size, SongDiagnostic& problem)
 {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes);
     const bool utf16Mark = size >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF));
-    const char* nul = static_cast<const char*>(std::memchr(bytes, '\0', size));
+    // An empty text may come with no buffer at all: memchr must not see it.
+    const char* nul = size ? static_cast<const char*>(std::memchr(bytes, '\0', size)) : nullptr;
     if (!utf16Mark && !nul)
         return true;
     problem = {};
