@@ -6,6 +6,7 @@
 
 #include <SDL.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -48,6 +49,21 @@ void draw_frame(SDL_Surface* screen, uint32_t t0)
 }
 
 } // namespace
+
+void frame_loop_open_audio()
+{
+    SDL_AudioSpec want;
+    std::memset(&want, 0, sizeof want);
+    want.freq = 44100;
+    want.format = AUDIO_S16SYS;   // the SongBuffer is in native byte order
+    want.channels = 2;
+    want.samples = 4096;
+    want.callback = song_audio_callback;
+    want.userdata = nullptr;
+    // No obtained format is asked for: SDL converts to whatever the device needs.
+    if (SDL_OpenAudio(&want, nullptr) < 0)
+        std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", SDL_GetError());
+}
 
 void frame_loop_start(SDL_Surface* screen)
 {

@@ -21,6 +21,10 @@ struct FrameLoopState {
 };
 inline FrameLoopState FrameLoop;
 
+// Opens the audio device, paused, with the song's format (44100 Hz, 16-bit,
+// stereo, 4096-frame buffers) and the song's callback; without a device the
+// show runs silently, after one line on stderr.
+void frame_loop_open_audio();
 // Takes the playback clock's reading t0 (its first reading starts it) and
 // resets the pass count.
 void frame_loop_start(SDL_Surface* screen);

@@ -29,21 +29,6 @@ namespace {
 constexpr int ScreenWidth = 640;
 constexpr int ScreenHeight = 480;
 
-void open_audio()
-{
-    SDL_AudioSpec want;
-    std::memset(&want, 0, sizeof want);
-    want.freq = 44100;
-    want.format = AUDIO_S16SYS;   // the SongBuffer is in native byte order
-    want.channels = 2;
-    want.samples = 4096;
-    want.callback = song_audio_callback;
-    want.userdata = nullptr;
-    // No obtained format is asked for: SDL converts to whatever the device needs.
-    if (SDL_OpenAudio(&want, nullptr) < 0)
-        std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", SDL_GetError());
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -65,7 +50,7 @@ int main(int argc, char** argv)
     // turning those signals into ignored quit events.
     setenv("SDL_NO_SIGNAL_HANDLERS", "1", 0);
     SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
-    open_audio();
+    frame_loop_open_audio();
 
     synth_init(44100);
     std::string songError;

@@ -56,20 +56,6 @@ WebState Web;
 // The frame in ?frame=N mode, persistent between frames like the screen.
 uint8_t FixedFrame[ScreenWidth * ScreenHeight];
 
-void open_audio()
-{
-    SDL_AudioSpec want;
-    std::memset(&want, 0, sizeof want);
-    want.freq = 44100;
-    want.format = AUDIO_S16SYS;   // the SongBuffer is in native byte order
-    want.channels = 2;
-    want.samples = 4096;
-    want.callback = song_audio_callback;
-    want.userdata = nullptr;
-    if (SDL_OpenAudio(&want, nullptr) < 0)
-        std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", SDL_GetError());
-}
-
 // Events that came while no show was playing (the start click, the key that
 // ended the last show) must not end the next one.
 void discard_events()
@@ -193,7 +179,7 @@ EMSCRIPTEN_KEEPALIVE void web_start()
         return;
     Web.clickMs = emscripten_get_now();
     if (Web.stopFrame < 0)
-        open_audio();
+        frame_loop_open_audio();
     Web.phase = WebPhase::Rendering;
     start_main_loop();
 }

@@ -1,6 +1,7 @@
 // Speed of the capture outputs: the whole show with its frames handed to the
 // writing thread (Y4M into /dev/null, the H.264 video) against rendering
 // alone, and the per-frame pieces the worker runs (conversion, scaling).
+#include "bench/support/show_run.h"
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
@@ -18,27 +19,6 @@
 #include <vector>
 
 namespace {
-
-uint8_t Pixels[FramePixels];
-
-void render_music_once()
-{
-    static bool rendered = false;
-    if (rendered)
-        return;
-    synth_init(44100);
-    song_parse(EmbeddedSong);
-    demo_prerender(nullptr);
-    demo_build_palette();
-    rendered = true;
-}
-
-void play_up_to(int64_t frame)
-{
-    offline_start();
-    for (int64_t k = 0; k <= frame; ++k)
-        offline_play_frame(Pixels, k, OfflineMaxFps);
-}
 
 void set_frame_counters(benchmark::State& state, int64_t frames)
 {

@@ -1,6 +1,7 @@
 // Speed of the show: one drawn frame at several points of the show (with the
 // state the show really has there), a whole fixed-rate capture without
 // output, and the capture tool's per-frame encoders.
+#include "bench/support/show_run.h"
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
@@ -17,29 +18,6 @@
 #include <cstdio>
 
 namespace {
-
-uint8_t Pixels[FramePixels];
-
-void render_music_once()
-{
-    static bool rendered = false;
-    if (rendered)
-        return;
-    synth_init(44100);
-    song_parse(EmbeddedSong);
-    demo_prerender(nullptr);
-    demo_build_palette();
-    rendered = true;
-}
-
-// Plays the show from the start up to frame, so the parameters, the spin and
-// the level are what they are at that point.
-void play_up_to(int64_t frame)
-{
-    offline_start();
-    for (int64_t k = 0; k <= frame; ++k)
-        offline_play_frame(Pixels, k, OfflineMaxFps);
-}
 
 // One drawn frame at second s of the show, drawn again and again from the
 // state the show had just before it (so the glide cannot wander off, e.g.
