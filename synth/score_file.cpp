@@ -2,6 +2,8 @@
 
 #include "synth/song.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +64,9 @@ int score_read(const std::string& path, std::string& text, std::string& message)
         return -1;
     }
     text.clear();
+    struct stat info;
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode))
+        text.reserve(size_t(info.st_size));
     char chunk[65536];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)

@@ -2,6 +2,7 @@
 
 #include "playback/playback.h"
 #include "synth/embedded_song.h"
+#include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
 #include "tools/common/output_file.h"
@@ -40,23 +41,9 @@ Score read_score(const std::string& song, std::ostream& err)
         return score;
     }
     score.name = song;
-    std::FILE* file = std::fopen(song.c_str(), "rb");
-    if (!file) {
-        err << song << ": cannot open: " << std::strerror(errno) << "\n";
-        return score;
-    }
-    // A read error (a directory opens but cannot be read) is not an empty score.
-    struct stat info;
-    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode))
-        score.text.reserve(size_t(info.st_size));
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        score.text.append(chunk, got);
-    const int readError = std::ferror(file) ? errno : 0;
-    std::fclose(file);
-    if (readError) {
-        err << song << ": cannot read: " << std::strerror(readError) << "\n";
+    std::string message;
+    if (score_read(song, score.text, message) < 0) {
+        err << message << "\n";
         return score;
     }
     score.readable = true;
