@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 const char* const DemoVersion = VELOMIRA_VERSION;
 
@@ -75,28 +76,38 @@ uint32_t demo_video_flags(int argc, const char* const* argv)
     return flags;
 }
 
-const char* demo_take_song_option(int& argc, char** argv)
+int demo_take_song_option(int& argc, char** argv, std::string& file, std::string& message)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* file = nullptr;
+    file.clear();
+    bool given = false;
+    for (int i = 1; i < argc;) {
+        const char* value = nullptr;
         int taken = 0;
         if (std::strcmp(argv[i], "--song") == 0) {
-            if (i + 1 >= argc)
-                return nullptr;
-            file = argv[i + 1];
+            value = i + 1 < argc ? argv[i + 1] : nullptr;
             taken = 2;
         } else if (std::strncmp(argv[i], "--song=", 7) == 0) {
-            file = argv[i] + 7;
+            value = argv[i] + 7;
             taken = 1;
         } else {
+            ++i;
             continue;
         }
+        if (!value || !*value) {
+            message = "--song needs a score file (usage: velomira [-w] [--song FILE])";
+            return -1;
+        }
+        if (given) {
+            message = "--song is given twice (" + file + ", " + value + "); give one score";
+            return -1;
+        }
+        given = true;
+        file = std::strcmp(value, "-") == 0 ? "" : value;
         for (int j = i; j + taken <= argc; ++j)
             argv[j] = argv[j + taken];   // argv[argc] is the null pointer
         argc -= taken;
-        return file;
     }
-    return "";
+    return 0;
 }
 
 void demo_build_palette()

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // SDL 1.2's video-mode flags, checked against SDL's own values in main.cpp.
 inline constexpr uint32_t DemoFullscreen = 0x80000000u;
@@ -20,9 +21,11 @@ inline constexpr uint32_t DemoDoubleBuffer = 0x40000000u;
 uint32_t demo_video_flags(int argc, const char* const* argv);
 
 // Takes "--song FILE" (or "--song=FILE") out of the command line, wherever
-// it stands, so that what remains reads exactly as without it. Returns FILE;
-// "" when the option is absent; nullptr when --song has no file after it.
-const char* demo_take_song_option(int& argc, char** argv);
+// it stands, so that what remains reads exactly as without it. 0 with file
+// set to FILE, or "" when the option is absent or FILE is "-" (the embedded
+// score, as velomira-song reads it); -1 with a message when --song has no
+// file after it, an empty one, or is given more than once.
+int demo_take_song_option(int& argc, char** argv, std::string& file, std::string& message);
 
 // "velomira " followed by this is what --version prints.
 extern const char* const DemoVersion;

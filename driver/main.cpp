@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 static_assert(DemoFullscreen == SDL_FULLSCREEN && DemoDoubleBuffer == SDL_DOUBLEBUF);
@@ -29,19 +30,32 @@ namespace {
 constexpr int ScreenWidth = 640;
 constexpr int ScreenHeight = 480;
 
-} // namespace
+// A score of the user's, read and parsed before any device is opened, so
+// that a missing or bad one is one message and nothing else.
+bool load_own_score(const std::string& path)
+{
+    synth_init(44100);
+    std::string message;
+    if (score_load(path, message) < 0) {
+        std::fprintf(stderr, "velomira: %s\n", message.c_str());
+        return false;
+    }
+    return true;
+}
 
-int main(int argc, char** argv)
+int play(int argc, char** argv)
 {
     // --song FILE plays another score; the show still follows bars at the
     // embedded score's fixed tempo of 125 bpm.
-    const char* songFile = demo_take_song_option(argc, argv);
-    if (!songFile) {
-        std::fprintf(stderr, "velomira: --song needs a score file (usage: velomira [-w] [--song FILE])\n");
+    std::string songFile, message;
+    if (demo_take_song_option(argc, argv, songFile, message) < 0) {
+        std::fprintf(stderr, "velomira: %s\n", message.c_str());
         return 1;
     }
     if (demo_answer_info_request(argc, argv, stdout))
         return 0;
+    if (!songFile.empty() && !load_own_score(songFile))
+        return 1;
     demo_set_presentation_defaults();
     uint32_t flags = demo_video_flags(argc, argv);
 
@@ -52,17 +66,13 @@ int main(int argc, char** argv)
     SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
     frame_loop_open_audio();
 
-    synth_init(44100);
-    std::string songError;
-    if (*songFile && score_load(songFile, songError) < 0) {
-        std::fprintf(stderr, "velomira: %s\n", songError.c_str());
-        SDL_Quit();
-        return 1;
-    }
-    if (!*songFile && song_parse(EmbeddedSong) < 0) {
-        std::fprintf(stderr, "velomira: the built-in song does not parse: %s\n", song_error());
-        SDL_Quit();
-        return 1;
+    if (songFile.empty()) {
+        synth_init(44100);
+        if (song_parse(EmbeddedSong) < 0) {
+            std::fprintf(stderr, "velomira: the built-in song does not parse: %s\n", song_error());
+            SDL_Quit();
+            return 1;
+        }
     }
 
     demo_prerender(stdout);
@@ -91,4 +101,16 @@ int main(int argc, char** argv)
     SDL_Quit();
     std::printf("%f FPS\n", frame_loop_rate());
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return play(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "velomira: out of memory\n");
+        return 1;
+    }
 }

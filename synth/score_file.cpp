@@ -65,15 +65,28 @@ int score_read(const std::string& path, std::string& text, std::string& message)
     }
     text.clear();
     struct stat info;
-    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode))
+    const bool regular = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+    bool tooLarge = regular && uint64_t(info.st_size) > ScoreMaxBytes;
+    if (regular && !tooLarge)
         text.reserve(size_t(info.st_size));
+    // A device or a pipe has no size to check first: read one byte past the
+    // limit to tell a score that fits from one that does not.
     char chunk[65536];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    while (!tooLarge && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
         text.append(chunk, got);
+        tooLarge = text.size() > ScoreMaxBytes;
+    }
     // A directory opens but cannot be read: that is not an empty score.
-    const int readError = std::ferror(file) ? errno : 0;
+    const int readError = !tooLarge && std::ferror(file) ? errno : 0;
     std::fclose(file);
+    if (tooLarge) {
+        text.clear();
+        text.shrink_to_fit();
+        message = path + ": error: larger than " + std::to_string(ScoreMaxBytes >> 20) +
+                  " MB, the most a score may be";
+        return -1;
+    }
     if (readError) {
         message = path + ": cannot read: " + std::strerror(readError);
         return -1;

@@ -10,13 +10,20 @@
 // the Song is ready for synth_render.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+// The largest score read from a file: far beyond any score the format can
+// use (it reads at most 1000 lines), small enough that reading and checking
+// it stays quick and bounded. A larger file is refused unread.
+inline constexpr uint64_t ScoreMaxBytes = uint64_t(16) << 20;
 
 // Reads the file at path and parses it. 0 on success; -1 when the file
 // cannot be read or the score is rejected, with message set as above.
 int score_load(const std::string& path, std::string& message);
 
-// Reads the whole file at path into text; -1 with a message when it cannot.
+// Reads the whole file at path into text; -1 with a message when it cannot
+// or when it holds more than ScoreMaxBytes.
 int score_read(const std::string& path, std::string& text, std::string& message);
 
 // Parses text (a score's bytes as read) named `name` in messages, as score_load.

@@ -172,17 +172,20 @@ void Parser::tempo(Cursor& cursor)
         return;
     }
     int32_t bpm = number(field, "tempo");
+    // A tempo beyond the integer range is named as written, not as the
+    // saturated value it reads as.
+    const std::string named = read_number(field).saturated ? song_quote(field, 40) : std::to_string(bpm);
     if (notes && cursor.next(':'))
         note("text after the tempo value (from the next \":\") is ignored");
     if (bpm < 3) {
-        note("tempo " + std::to_string(bpm) + " is too slow (the lowest is 3)", true);
+        note("tempo " + named + " is too slow (the lowest is 3)", true);
         return;
     }
     // Integer steps as the format defines them: q changes only every 2.5 bpm.
     int64_t q = int64_t(bpm) * 10 / 25;
     int64_t rowLength = int64_t(Synth.SampleRate) * 6 / q;
     if (rowLength < 1) {
-        note("tempo " + std::to_string(bpm) + " is too fast: a row would be shorter than one sample",
+        note("tempo " + named + " is too fast: a row would be shorter than one sample",
              true);
         return;
     }

@@ -52,6 +52,7 @@ TEST(CommandLine, MissingProgramNameIsTreatedAsEmpty)
 }
 
 // --song FILE is taken out wherever it stands; the rest reads as before.
+// Every form means one thing or is refused.
 TEST(CommandLine, SongOptionIsTakenOutAndTheRestReadsAsBefore)
 {
     auto take = [](std::vector<const char*> args, std::string& file) {
@@ -60,8 +61,9 @@ TEST(CommandLine, SongOptionIsTakenOutAndTheRestReadsAsBefore)
             argv.push_back(const_cast<char*>(a));
         argv.push_back(nullptr);
         int argc = int(args.size());
-        const char* got = demo_take_song_option(argc, argv.data());
-        file = got ? got : "(missing)";
+        std::string message;
+        if (demo_take_song_option(argc, argv.data(), file, message) < 0)
+            file = "(refused) " + message;
         EXPECT_EQ(argv[size_t(argc)], nullptr);
         return demo_video_flags(argc, argv.data());
     };
@@ -74,8 +76,18 @@ TEST(CommandLine, SongOptionIsTakenOutAndTheRestReadsAsBefore)
     EXPECT_EQ(file, "c.txt");
     EXPECT_EQ(take({"velomira", "x", "-w"}, file), Fullscreen);
     EXPECT_EQ(file, "");
-    take({"velomira", "-w", "--song"}, file);
-    EXPECT_EQ(file, "(missing)");
+    take({"velomira", "-w", "--song", "-"}, file);
+    EXPECT_EQ(file, "") << "- is the embedded score";
+    for (std::vector<const char*> refused : {std::vector<const char*>{"velomira", "-w", "--song"},
+                                             {"velomira", "--song="},
+                                             {"velomira", "--song", ""},
+                                             {"velomira", "--song", "a.txt", "--song"},
+                                             {"velomira", "--song", "a.txt", "--song=b.txt"}}) {
+        take(refused, file);
+        EXPECT_EQ(file.rfind("(refused) --song ", 0), 0u) << file;
+    }
+    take({"velomira", "--song", "a.txt", "--song", "b.txt"}, file);
+    EXPECT_NE(file.find("given twice (a.txt, b.txt)"), std::string::npos) << file;
 }
 
 // What the program prints for an argument list, and whether it answered.

@@ -171,12 +171,22 @@ TEST_F(DemoEndToEnd, SongOptionPlaysAnotherScoreAndRefusesABadOne)
     ASSERT_GE(left.end() - heard, song.end() - start) << "less than four seconds were played";
     EXPECT_TRUE(std::equal(start, song.end(), heard));
 
-    run = run_script(std::string("(") + Guard + " env SDL_VIDEODRIVER=x11 DISPLAY=:4711 SDL_AUDIODRIVER=dummy " +
-                     VELOMIRA_BIN + " --song bad.txt -w > out 2> err; echo $? > status)");
+    // Refused before any device is opened: the disk audio file never appears.
+    const std::string refused = std::string("(") + Guard +
+                                " env SDL_VIDEODRIVER=x11 DISPLAY=:4711 SDL_AUDIODRIVER=disk"
+                                " SDL_DISKAUDIOFILE=refused.raw " VELOMIRA_BIN;
+    run = run_script(refused + " --song bad.txt -w > out 2> err; echo $? > status)");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "velomira: bad.txt:3: error: track 1 plays pattern 4, which no line defines\n"
                        "    | t1:p4,loop\n");
+    run = run_script(refused + " --song missing.txt -w > out 2> err; echo $? > status)");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "velomira: missing.txt: cannot open: No such file or directory\n");
+    run = run_script(refused + " --song /dev/zero -w > out 2> err; echo $? > status)");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "velomira: /dev/zero: error: larger than 16 MB, the most a score may be\n");
+    EXPECT_FALSE(fs::exists(dir / "refused.raw"));
 }
 
 // A real X server without a window manager, shared by the window tests of

@@ -2,6 +2,8 @@
 // reported with file and line and leave nothing behind, and check reports.
 #include "song_tool.h"
 
+#include "look.h"
+
 #include "driver/demo.h"
 #include "synth/embedded_song.h"
 #include "synth_test_support.h"
@@ -132,6 +134,39 @@ TEST(SongTool, UnreadableScoreIsNotAnEmptySong)
     EXPECT_FALSE(exists(temp_path("dir.wav")));
     EXPECT_EQ(song_tool_check(dir, out), 1);
     EXPECT_NE(out.str().find(dir + ": cannot read"), std::string::npos) << out.str();
+
+    // Endless input is refused at the size limit, in bounded memory.
+    std::ostringstream endless;
+    EXPECT_EQ(song_tool_check("/dev/zero", endless), 1);
+    EXPECT_EQ(endless.str(), "/dev/zero: error: larger than 16 MB, the most a score may be\n");
+}
+
+// look and render write only their own kind of file, and never over the score.
+TEST(SongTool, OutputsThatAreTheScoreOrNotTheirKindAreRefused)
+{
+    const std::string song = temp_path("kind.txt"), link = temp_path("kind-link.txt");
+    const std::string text = "bpm:125\ni1:saha,2,5,30,2300,0,2\np1:c4\nt1:p1\n";
+    std::ofstream(song) << text;
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink(song.c_str(), link.c_str()), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(song_tool_look(song, song), 1);
+    EXPECT_EQ(song_tool_look(link, song), 1);
+    EXPECT_EQ(song_tool_look(song, temp_path("kind.wav")), 1);
+    EXPECT_EQ(song_tool_look(song, temp_path("kind.png/")), 1);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(song + ": this is the score itself"), std::string::npos) << said;
+    EXPECT_NE(said.find("kind.wav: give a name ending in .png\n"), std::string::npos) << said;
+    EXPECT_NE(said.find("kind.png/\": not a file name"), std::string::npos) << said;
+    EXPECT_EQ(read_text(song), text);
+    EXPECT_FALSE(exists(temp_path("kind.wav")));
+
+    std::ostringstream err;
+    EXPECT_EQ(song_tool_render(song, temp_path("kind.mp3"), 1000, false, err), 1);
+    EXPECT_EQ(err.str(), temp_path("kind.mp3") + ": give a name ending in .wav or .flac\n");
+    EXPECT_FALSE(exists(temp_path("kind.mp3")));
+    std::remove(link.c_str());
+    std::remove(song.c_str());
 }
 
 TEST(SongTool, CheckListsFindingsAndJudgesTheSong)

@@ -142,11 +142,19 @@ int32_t show_bar_start(int32_t bar, int32_t length)
     return lo;
 }
 
+// libpng's own reports would add a second line to the tool's message: the
+// failure is reported by the caller from errno.
+void png_quiet_error(png_structp png, png_const_charp)
+{
+    png_longjmp(png, 1);
+}
+void png_quiet_warning(png_structp, png_const_charp) {}
+
 // Writes an RGB image as a PNG; libpng reports errors by longjmp.
 bool write_png(std::FILE* file, const LookImage& image)
 {
     volatile bool ok = false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_quiet_error, png_quiet_warning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (info && !setjmp(png_jmpbuf(png))) {
         png_init_io(png, file);
@@ -191,14 +199,22 @@ LookImage look_draw(const Take& take)
         canvas.text(8, y + LookTrackLaneHeight / 2 - 6, std::to_string(t), TrackColours[(t - 1) % TrackColourCount]);
     }
     canvas.text(4, spectrumTop + SpectrumHeight / 2 - 5, "fft", Text);
-    // Bar lines under everything else, numbers on the ruler.
-    const int32_t barSamples = RowsPerBar * std::max(take.rowLength, 1);
-    const int32_t bars = (length + barSamples - 1) / barSamples;
+    // Bar lines under everything else, numbers on the ruler. A score without
+    // a tempo has no bars; a fast one has more bars than columns, so lines
+    // and numbers thin out to every 4th, 16th... bar and never overlap.
+    const int32_t barSamples = RowsPerBar * take.rowLength;
+    const int32_t bars = barSamples > 0 ? (length + barSamples - 1) / barSamples : 0;
     const int32_t pixelsPerBar = std::max(1, plotWidth / std::max(bars, 1));
-    const int32_t labelEvery = pixelsPerBar >= 22 ? 1 : pixelsPerBar >= 11 ? 2 : pixelsPerBar >= 6 ? 4 : 16;
-    for (int32_t b = 0; b < bars; ++b) {
+    int32_t labelEvery = pixelsPerBar >= 22 ? 1 : pixelsPerBar >= 11 ? 2 : pixelsPerBar >= 6 ? 4 : 16;
+    const int32_t labelWidth = 8 * int32_t(std::to_string(std::max(bars - 1, 0)).size()) + 4;
+    while (int64_t(labelEvery) * plotWidth < int64_t(labelWidth) * bars)
+        labelEvery *= 4;
+    int32_t lineEvery = 1;
+    while (int64_t(lineEvery) * plotWidth < int64_t(3) * bars)
+        lineEvery *= 4;
+    for (int32_t b = 0; b < bars; b += lineEvery) {
         const int32_t x = column_of(int64_t(b) * barSamples);
-        const Rgb line = b % 4 == 0 ? BarLine4 : BarLine;
+        const Rgb line = b % (4 * lineEvery) == 0 ? BarLine4 : BarLine;
         for (int32_t y = RulerHeight - 4; y < spectrumTop - Gap; ++y)
             canvas.put(x, y, line);
         if (b % labelEvery == 0)
@@ -280,6 +296,10 @@ LookImage look_draw(const Take& take)
 int song_tool_look(const std::string& song, const std::string& out)
 {
     std::string text, message;
+    if (!song_tool_check_output(song, out, {".png"}, message)) {
+        std::fprintf(stderr, "velomira-song: %s\n", message.c_str());
+        return 1;
+    }
     Take take;
     const std::string name = song == "-" ? "(embedded score)" : song;
     if (take_read_score(song, text, message) < 0 ||
@@ -293,7 +313,7 @@ int song_tool_look(const std::string& song, const std::string& out)
     // Written under a temporary name and put in place only when complete.
     OutputFile file;
     std::string error;
-    if (!file.open(out, error) || !write_png(file.file, image) || output_interrupted() || !file.commit(error)) {
+    if (!file.open(song_tool_output_path(out), error) || !write_png(file.file, image) || output_interrupted() || !file.commit(error)) {
         if (error.empty())
             error = output_interrupted() ? "interrupted; nothing written" : "cannot write " + out + ": " + errno_text();
         std::fprintf(stderr, "velomira-song: %s\n", error.c_str());

@@ -11,6 +11,10 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -118,9 +122,12 @@ void draw_progress(int64_t done, int64_t total, std::ostream& err)
         << "] " << done * 100 / total << "%" << std::flush;
 }
 
-bool ends_with(const std::string& s, const std::string& tail)
+bool ends_with_nocase(const std::string& s, const std::string& tail)
 {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+    if (s.size() < tail.size())
+        return false;
+    return std::equal(tail.begin(), tail.end(), s.end() - std::ptrdiff_t(tail.size()),
+                      [](char a, char b) { return std::tolower((unsigned char)a) == std::tolower((unsigned char)b); });
 }
 
 }   // namespace
@@ -132,8 +139,9 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         err << "length must be 1 to " << MaxRenderSamples << " samples (one hour)\n";
         return 1;
     }
-    if (song != "-" && same_file(song, out)) {
-        err << out << ": this is the score itself; give another output file\n";
+    std::string error;
+    if (!song_tool_check_output(song, out, {".wav", ".flac"}, error)) {
+        err << error << "\n";
         return 1;
     }
     Score score = read_score(song, err);
@@ -142,8 +150,7 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
     // Opened before the work, so that a bad path fails at once; written under
     // a temporary name unless it is a device or FIFO, and dropped on failure.
     OutputFile output;
-    std::string error;
-    if (!output.open(out, error)) {
+    if (!output.open(song_tool_output_path(out), error)) {
         err << error << "\n";
         return 1;
     }
@@ -158,7 +165,7 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         return 1;
     }
 
-    const int format = ends_with(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV;
+    const int format = ends_with_nocase(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV;
     SNDFILE* file = sound_output_open(output.file, format, 1, Rate, samples, error);
     if (!file) {
         err << "cannot write " << out << ": " << error << "\n";
@@ -191,6 +198,45 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         return 1;
     }
     return 0;
+}
+
+bool song_tool_check_output(const std::string& song, const std::string& out,
+                            std::initializer_list<const char*> endings, std::string& error)
+{
+    if (out == "-") {
+        if (isatty(STDOUT_FILENO)) {
+            error = "-: standard output is a terminal; redirect it to a file or a program";
+            return false;
+        }
+        return true;
+    }
+    if (out.empty() || out.back() == '/') {
+        error = "\"" + out + "\": not a file name; give a file name such as out" + *endings.begin();
+        return false;
+    }
+    if (song != "-" && same_file(song, out)) {
+        error = out + ": this is the score itself; give another output file";
+        return false;
+    }
+    // A regular file must say what it holds; a device or FIFO need not.
+    struct stat info;
+    const bool special = stat(out.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+    bool named = special;
+    std::string list;
+    for (const char* ending : endings) {
+        named |= ends_with_nocase(out, ending);
+        list += (list.empty() ? "" : " or ") + std::string(ending);
+    }
+    if (!named) {
+        error = out + ": give a name ending in " + list;
+        return false;
+    }
+    return true;
+}
+
+std::string song_tool_output_path(const std::string& out)
+{
+    return out == "-" ? "/dev/stdout" : out;
 }
 
 int song_tool_check(const std::string& song, std::ostream& out)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <iosfwd>
 #include <string>
 
@@ -13,10 +14,21 @@ inline constexpr int64_t DefaultRenderSamples = int64_t(5051) * 1024;
 inline constexpr int64_t MaxRenderSamples = int64_t(3600) * 44100;   // one hour
 
 // Renders song ("-" for the embedded score) with synth_render into out, a
-// 44100 Hz mono 16-bit WAV, or FLAC when out ends in ".flac". The file
-// appears only when complete. progress: draw a progress bar on err.
+// 44100 Hz mono 16-bit WAV, or FLAC when out ends in ".flac" ("-": a WAV on
+// standard output). The file appears only when complete. progress: draw a
+// progress bar on err.
 int song_tool_render(const std::string& song, const std::string& out, int64_t samples, bool progress,
                      std::ostream& err);
+
+// Whether out may be written with a score read from song: not the score
+// itself (through any link), a file name (not a folder's), ending in one of
+// endings (any case) unless it is a device or FIFO; "-" is standard output,
+// when that is not a terminal. False with a message otherwise.
+bool song_tool_check_output(const std::string& song, const std::string& out,
+                            std::initializer_list<const char*> endings, std::string& error);
+
+// The path to open for an output name: "-" is standard output.
+std::string song_tool_output_path(const std::string& out);
 
 // Parses song and reports every rejection and everything the format would
 // drop or neutralise, with line numbers. 0 when the song is valid, 1 when not.
