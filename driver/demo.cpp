@@ -143,3 +143,14 @@ int32_t demo_prerender(std::FILE* dots)
     } while (bar <= PrerenderLastBar);
     return Prerender.blocks;
 }
+
+void demo_prepare_show(std::FILE* dots)
+{
+    demo_prerender(dots);
+    if (dots) {
+        std::fputc('\n', dots);
+        std::fflush(dots);
+    }
+    SongPosition.store(0, std::memory_order_relaxed);
+    demo_build_palette();
+}

@@ -1,11 +1,12 @@
 // The demo program's own logic, kept free of SDL so it can be tested
 // headless: the command-line rule, --help and --version, the presentation
 // defaults handed to SDL through the environment, the palette, and the
-// pre-render loop. driver/main.cpp is the only file that talks to SDL.
+// pre-render loop. SDL itself is met only in main.cpp and frame_loop.cpp.
 //
-// Order of use in main: demo_answer_info_request (and return if it answered),
-// demo_set_presentation_defaults before SDL_Init, demo_video_flags, then
-// demo_prerender and demo_build_palette on the way to the first frame.
+// Order of use in main: demo_take_song_option, demo_answer_info_request (and
+// return if it answered), demo_set_presentation_defaults before SDL_Init,
+// demo_video_flags, then score_load and demo_prepare_show on the way to the
+// first frame.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +63,12 @@ inline constexpr int32_t PrerenderLastBar = 60;   // render until bar 61 is reac
 // Returns the number of blocks rendered (5051: it depends only on the bar
 // arithmetic, not on the song).
 int32_t demo_prerender(std::FILE* dots);
+
+// What every program does between loading its score (score_load,
+// synth/score_file.h) and its first frame: the pre-render with its dots (and
+// a line feed after them when dots is not null), SongPosition back to 0 for
+// playback, and the palette.
+void demo_prepare_show(std::FILE* dots);
 
 // The same loop one block at a time, for a caller that must show progress
 // between blocks (the browser build): Prerender counts the blocks rendered;

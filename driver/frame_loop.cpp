@@ -1,7 +1,9 @@
 // One pass of the frame loop, for the native program and the browser build.
 #include "driver/frame_loop.h"
 
+#include "driver/demo.h"
 #include "playback/playback.h"
+#include "render3d/r3d.h"
 #include "show/show.h"
 
 #include <SDL.h>
@@ -11,13 +13,10 @@
 
 namespace {
 
-constexpr int ScreenWidth = 640;
-constexpr int ScreenHeight = 480;
-
 // Drawing target for a surface whose rows are not 640 bytes apart: the frame
 // is drawn here and copied row by row. It persists between frames like the
 // surface would, so a pass that draws nothing shows the previous picture.
-uint8_t PaddedFrame[ScreenWidth * ScreenHeight];
+uint8_t PaddedFrame[FramePixels];
 
 void drain_events()
 {
@@ -36,13 +35,13 @@ void draw_frame(SDL_Surface* screen, uint32_t t0)
     uint32_t elapsed = playback_clock_ms() - t0;
     show_levels(SongBuffer + level_window_start(elapsed));
 
-    bool direct = screen->pitch == ScreenWidth;
+    bool direct = screen->pitch == FrameWidth;
     uint8_t* pixels = direct ? static_cast<uint8_t*>(screen->pixels) : PaddedFrame;
     show_frame(pixels, int32_t(playback_clock_ms() - t0));
     if (!direct) {
         auto* rows = static_cast<uint8_t*>(screen->pixels);
-        for (int y = 0; y < ScreenHeight; ++y)
-            std::memcpy(rows + y * screen->pitch, PaddedFrame + y * ScreenWidth, ScreenWidth);
+        for (int y = 0; y < FrameHeight; ++y)
+            std::memcpy(rows + y * screen->pitch, PaddedFrame + y * FrameWidth, FrameWidth);
     }
     SDL_UnlockSurface(screen);
     SDL_Flip(screen);
@@ -54,7 +53,7 @@ void frame_loop_open_audio()
 {
     SDL_AudioSpec want;
     std::memset(&want, 0, sizeof want);
-    want.freq = 44100;
+    want.freq = SongSampleRate;
     want.format = AUDIO_S16SYS;   // the SongBuffer is in native byte order
     want.channels = 2;
     want.samples = 4096;
@@ -63,6 +62,25 @@ void frame_loop_open_audio()
     // No obtained format is asked for: SDL converts to whatever the device needs.
     if (SDL_OpenAudio(&want, nullptr) < 0)
         std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", SDL_GetError());
+}
+
+SDL_Surface* frame_loop_open_screen(uint32_t flags)
+{
+    SDL_Surface* screen = SDL_SetVideoMode(FrameWidth, FrameHeight, 8, flags);
+    if (!screen) {
+        std::fprintf(stderr, "velomira: cannot open a %dx%d 8-bit screen: %s\n", FrameWidth, FrameHeight,
+                     SDL_GetError());
+        return nullptr;
+    }
+    SDL_SetColors(screen, reinterpret_cast<SDL_Color*>(DemoPalette), 0, 256);
+    SDL_WM_SetCaption("Velomira", nullptr);
+    return screen;
+}
+
+void frame_loop_begin_show(SDL_Surface* screen)
+{
+    SDL_PauseAudio(0);
+    frame_loop_start(screen);
 }
 
 void frame_loop_start(SDL_Surface* screen)

@@ -5,7 +5,8 @@
 //
 // Owns FrameLoop: the screen, the clock reading t0 at which playback started
 // and the count of passes. Order of use: open the screen, set its palette,
-// unpause audio, frame_loop_start(screen); then frame_loop_step() until
+// unpause audio, frame_loop_start(screen) (frame_loop_open_screen and
+// frame_loop_begin_show do these); then frame_loop_step() until
 // QuitRequested is set; frame_loop_rate() gives the average rate of passes.
 // Main thread only. Talks to SDL.
 #pragma once
@@ -25,9 +26,16 @@ inline FrameLoopState FrameLoop;
 // stereo, 4096-frame buffers) and the song's callback; without a device the
 // show runs silently, after one line on stderr.
 void frame_loop_open_audio();
+// Opens the 640x480 8-bit screen with SDL video-mode flags, gives it the
+// DemoPalette (built by demo_prepare_show) and the caption "Velomira". On
+// failure writes one line on stderr and returns nullptr.
+SDL_Surface* frame_loop_open_screen(uint32_t flags);
 // Takes the playback clock's reading t0 (its first reading starts it) and
 // resets the pass count.
 void frame_loop_start(SDL_Surface* screen);
+// Starts the show on an open screen: unpauses the audio device, then
+// frame_loop_start, so the clock's zero is the moment the song starts.
+void frame_loop_begin_show(SDL_Surface* screen);
 // One pass of the frame loop. A key or mouse-button press sets QuitRequested.
 void frame_loop_step();
 // Passes per second since frame_loop_start, as the program reports it.

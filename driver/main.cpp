@@ -1,24 +1,19 @@
 // velomira: pre-renders the song, then plays it while the show follows it.
 //
-// The only file that talks to SDL. Start-up runs in one straight line (audio
-// device opened paused, song rendered with a row of progress dots, screen and
-// palette, playback started); the frame loop then draws until a key or mouse
-// button is pressed or the show reaches its end, and the average rate of loop
-// passes is printed on the way out.
+// Start-up runs in one straight line (audio device opened paused, song
+// rendered with a row of progress dots, screen and palette, playback
+// started); the frame loop then draws until a key or mouse button is pressed
+// or the show reaches its end, and the average rate of loop passes is printed
+// on the way out. SDL is met here and in frame_loop.cpp only.
 #include "driver/demo.h"
 #include "driver/frame_loop.h"
 #include "playback/playback.h"
-#include "show/show.h"
-#include "synth/embedded_song.h"
 #include "synth/score_file.h"
-#include "synth/song.h"
-#include "synth/synth.h"
 
 #include <SDL.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <string>
 
@@ -27,14 +22,10 @@ static_assert(sizeof(PaletteEntry) == sizeof(SDL_Color));
 
 namespace {
 
-constexpr int ScreenWidth = 640;
-constexpr int ScreenHeight = 480;
-
-// A score of the user's, read and parsed before any device is opened, so
-// that a missing or bad one is one message and nothing else.
-bool load_own_score(const std::string& path)
+// Reads and parses the score ("" for the embedded one); false after one
+// message on stderr.
+bool load_song(const std::string& path)
 {
-    synth_init(44100);
     std::string message;
     if (score_load(path, message) < 0) {
         std::fprintf(stderr, "velomira: %s\n", message.c_str());
@@ -54,7 +45,9 @@ int play(int argc, char** argv)
     }
     if (demo_answer_info_request(argc, argv, stdout))
         return 0;
-    if (!songFile.empty() && !load_own_score(songFile))
+    // A score of the user's is read and checked before any device is opened,
+    // so a missing or bad one is one message and nothing else.
+    if (!songFile.empty() && !load_song(songFile))
         return 1;
     demo_set_presentation_defaults();
     uint32_t flags = demo_video_flags(argc, argv);
@@ -65,36 +58,19 @@ int play(int argc, char** argv)
     setenv("SDL_NO_SIGNAL_HANDLERS", "1", 0);
     SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
     frame_loop_open_audio();
-
-    if (songFile.empty()) {
-        synth_init(44100);
-        if (song_parse(EmbeddedSong) < 0) {
-            std::fprintf(stderr, "velomira: the built-in song does not parse: %s\n", song_error());
-            SDL_Quit();
-            return 1;
-        }
-    }
-
-    demo_prerender(stdout);
-    std::fprintf(stdout, "\n");
-    std::fflush(stdout);
-    SongPosition.store(0, std::memory_order_relaxed);
-
-    SDL_Surface* screen = SDL_SetVideoMode(ScreenWidth, ScreenHeight, 8, flags);
-    if (!screen) {
-        std::fprintf(stderr, "velomira: cannot open a %dx%d 8-bit screen: %s\n",
-                     ScreenWidth, ScreenHeight, SDL_GetError());
+    if (songFile.empty() && !load_song("")) {
         SDL_Quit();
         return 1;
     }
-    demo_build_palette();
-    SDL_SetColors(screen, reinterpret_cast<SDL_Color*>(DemoPalette), 0, 256);
-    SDL_WM_SetCaption("Velomira", nullptr);
+    demo_prepare_show(stdout);
+
+    SDL_Surface* screen = frame_loop_open_screen(flags);
+    if (!screen) {
+        SDL_Quit();
+        return 1;
+    }
     SDL_ShowCursor(0);
-
-    SDL_PauseAudio(0);
-    frame_loop_start(screen);
-
+    frame_loop_begin_show(screen);
     while (!QuitRequested)
         frame_loop_step();
 

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 
+inline constexpr int32_t SongSampleRate = 44100;        // of every sample the programs make or play
 inline constexpr int32_t SongBufferSamples = 5292000;   // 120 s at 44100 Hz
 inline constexpr int32_t LevelWindowSamples = 1024;
 // Last start of a full level window inside the SongBuffer.

@@ -78,7 +78,7 @@ void r3d_clear_color(float r, float g, float b, float /*alpha*/) {
 // Without a target only the depth buffer is cleared.
 void r3d_clear(int /*mask*/) {
     if (R3d.target != nullptr) {
-        std::memset(R3d.target, R3d.clearIndex, size_t(R3dWidth) * R3dHeight);
+        std::memset(R3d.target, R3d.clearIndex, size_t(FrameWidth) * FrameHeight);
     }
     for (int16_t& depth : R3d.DepthBuffer) {
         depth = INT16_MIN;

@@ -21,8 +21,10 @@ inline constexpr int R3D_POLYGON = 3;
 inline constexpr int R3D_LIGHTING = 1;
 inline constexpr int R3D_LIGHT_COLOR = 1;
 
-inline constexpr int R3dWidth = 640;
-inline constexpr int R3dHeight = 480;
+// The 8-bit frame every program draws into: 640 x 480 bytes, 640 a row.
+inline constexpr int32_t FrameWidth = 640;
+inline constexpr int32_t FrameHeight = 480;
+inline constexpr int32_t FramePixels = FrameWidth * FrameHeight;
 inline constexpr int R3dMaxVertices = 2048;
 
 // The drawing context. Matrices are row-major (element (r, c) at 4r + c) and
@@ -44,13 +46,13 @@ struct R3dContext {
     float VertexPositions[R3dMaxVertices][4] = {};   // camera space
     float VertexColors[R3dMaxVertices][3] = {};
     float VertexNormals[R3dMaxVertices][4] = {};     // written only while lit
-    int16_t DepthBuffer[R3dWidth * R3dHeight] = {};  // index y*640 + x
+    int16_t DepthBuffer[FramePixels] = {};  // index y*640 + x
     // Per-row edge crossings of the polygon being filled. The x tables are
     // reset for every polygon; a z entry is only read where its x was set.
-    float RowLeftX[R3dHeight] = {};
-    float RowRightX[R3dHeight] = {};
-    float RowLeftZ[R3dHeight] = {};
-    float RowRightZ[R3dHeight] = {};
+    float RowLeftX[FrameHeight] = {};
+    float RowRightX[FrameHeight] = {};
+    float RowLeftZ[FrameHeight] = {};
+    float RowRightZ[FrameHeight] = {};
 };
 inline R3dContext R3d;   // the one context
 

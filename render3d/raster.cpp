@@ -182,7 +182,7 @@ void step_to_screen(int32_t& row, int32_t last, float& x, float& z, float dx, fl
 
 // Records one edge's crossing of every row it spans in the row tables.
 void walk_edge(const float* a, const float* b) {
-    if ((a[1] < 0.0f && b[1] < 0.0f) || (a[1] >= 480.0f && b[1] >= 480.0f)) {
+    if ((a[1] < 0.0f && b[1] < 0.0f) || (a[1] >= float(FrameHeight) && b[1] >= float(FrameHeight))) {
         return;
     }
     if (a[1] > b[1]) {
@@ -198,7 +198,7 @@ void walk_edge(const float* a, const float* b) {
         dz = (b[2] - a[2]) / h;
     }
     int32_t row = r3d_trunc(a[1]);
-    const int32_t last = std::min(r3d_trunc(b[1]), R3dHeight - 1);
+    const int32_t last = std::min(r3d_trunc(b[1]), FrameHeight - 1);
     float x = a[0];
     float z = a[2];
     step_to_screen(row, last, x, z, dx, dz);
@@ -224,7 +224,7 @@ void fill_span(int32_t row, uint8_t colour) {
     const float left = R3d.RowLeftX[row];
     const float right = R3d.RowRightX[row];
     int32_t start = r3d_trunc(left + 0.5f);
-    const int32_t end = std::min(r3d_trunc(right + 0.5f), R3dWidth);
+    const int32_t end = std::min(r3d_trunc(right + 0.5f), FrameWidth);
     if (start >= end) {
         return;   // also every row no edge reached (left 100000, right -100000)
     }
@@ -239,8 +239,8 @@ void fill_span(int32_t row, uint8_t colour) {
         depth = advance(depth, step, int64_t(0) - start);
         start = 0;
     }
-    uint8_t* pixels = R3d.target + row * R3dWidth;
-    int16_t* depths = R3d.DepthBuffer + row * R3dWidth;
+    uint8_t* pixels = R3d.target + row * FrameWidth;
+    int16_t* depths = R3d.DepthBuffer + row * FrameWidth;
     uint16_t d = uint16_t(depth);
     const uint16_t delta = uint16_t(step);
     int32_t x = start;
@@ -251,7 +251,7 @@ void fill_span(int32_t row, uint8_t colour) {
     const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
     const __m128i ramp = _mm_mullo_epi16(_mm_set1_epi16(int16_t(delta)), lanes);
     const __m128i colours = _mm_set1_epi8(int8_t(colour));
-    for (; x < end && x <= R3dWidth - 8; x += 8) {
+    for (; x < end && x <= FrameWidth - 8; x += 8) {
         const __m128i inSpan = _mm_cmplt_epi16(lanes, _mm_set1_epi16(int16_t(std::min(end - x, 8))));
         const __m128i fresh = _mm_add_epi16(_mm_set1_epi16(int16_t(d)), ramp);
         const __m128i stored = _mm_loadu_si128(reinterpret_cast<const __m128i*>(depths + x));
@@ -279,7 +279,7 @@ void fill_span(int32_t row, uint8_t colour) {
 
 void r3d_draw_line(uint8_t colour, float x0, float y0, float z0, float x1, float y1, float z1) {
     if ((x0 < 0.0f && x1 < 0.0f) || (y0 < 0.0f && y1 < 0.0f)
-        || (x0 >= 640.0f && x1 >= 640.0f) || (y0 >= 480.0f && y1 >= 480.0f)) {
+        || (x0 >= float(FrameWidth) && x1 >= float(FrameWidth)) || (y0 >= float(FrameHeight) && y1 >= float(FrameHeight))) {
         return;
     }
     const uint32_t width = R3d.lineWidth;
@@ -307,8 +307,8 @@ void r3d_draw_line(uint8_t colour, float x0, float y0, float z0, float x1, float
     }
     const float vStep = xMajor ? dy / dx : dx / dy;
     const float zStep = xMajor ? dz / dx : dz / dy;
-    const int32_t majorLimit = xMajor ? R3dWidth : R3dHeight;
-    const int32_t minorLimit = xMajor ? R3dHeight : R3dWidth;
+    const int32_t majorLimit = xMajor ? FrameWidth : FrameHeight;
+    const int32_t minorLimit = xMajor ? FrameHeight : FrameWidth;
     int32_t first = r3d_trunc(u0 + 0.5f);
     const int32_t last = std::min(r3d_trunc(u1 + 0.5f), majorLimit - 1);
     if (first > last) {
@@ -329,9 +329,9 @@ void r3d_draw_line(uint8_t colour, float x0, float y0, float z0, float x1, float
         // >> on a negative value rounds toward minus infinity.
         band_range(vFixed >> 16, width, minorLimit, lo, hi);
         if (xMajor) {
-            draw_band(colour, depth, lo, hi, R3dWidth, u);
+            draw_band(colour, depth, lo, hi, FrameWidth, u);
         } else {
-            draw_band(colour, depth, lo, hi, 1, u * R3dWidth);
+            draw_band(colour, depth, lo, hi, 1, u * FrameWidth);
         }
         vFixed = advance(vFixed, vFixedStep, 1);
         depth = advance(depth, depthStep, 1);
@@ -356,13 +356,13 @@ void r3d_fill_polygon(const float (*screen)[3], int32_t n, uint8_t colour) {
         minY = std::min(minY, y);
         maxY = std::max(maxY, y);
     }
-    if (maxY < 0 || minY > R3dHeight - 1 || maxX < 0 || minX > R3dWidth - 1) {
+    if (maxY < 0 || minY > FrameHeight - 1 || maxX < 0 || minX > FrameWidth - 1) {
         return;
     }
     // Every row an edge can record lies in the box, so only those rows need
     // their tables reset and filled.
     const int32_t top = std::max(minY, 0);
-    const int32_t bottom = std::min(maxY, R3dHeight - 1);
+    const int32_t bottom = std::min(maxY, FrameHeight - 1);
     for (int32_t row = top; row <= bottom; row++) {
         R3d.RowLeftX[row] = 100000.0f;
         R3d.RowRightX[row] = -100000.0f;

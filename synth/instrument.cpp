@@ -29,6 +29,13 @@ inline int32_t table_index(float phase, int32_t modulus)
 
 }   // namespace
 
+void synth_reset()
+{
+    Song = SongState{};
+    Synth = SynthState{};
+    synth_init(SongSampleRate);
+}
+
 void synth_init(int32_t sampleRate)
 {
     Synth.SampleRate = sampleRate;

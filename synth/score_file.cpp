@@ -1,62 +1,32 @@
 #include "synth/score_file.h"
 
-#include "synth/song.h"
+#include "synth/embedded_song.h"
+#include "synth/synth.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace {
 
-// Line n (1-based) of the text as written, without its line end.
-std::string written_line(const std::string& text, int32_t n)
+// Line n (1-based) of the text as written, without its line end, cut short
+// for quoting.
+std::string written_line(const std::string& text, const std::vector<size_t>& starts, int32_t n)
 {
-    size_t start = 0;
-    for (int32_t i = 1; i < n; ++i) {
-        start = text.find('\n', start);
-        if (start == std::string::npos)
-            return "";
-        ++start;
-    }
-    std::string line = text.substr(start, text.find('\n', start) - start);
+    if (n < 1 || size_t(n) > starts.size())
+        return "";
+    const size_t start = starts[size_t(n - 1)];
+    const size_t end = size_t(n) < starts.size() ? starts[size_t(n)] - 1 : text.size();
+    std::string line = text.substr(start, std::min<size_t>(end - start, 200));
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
-    return song_quote(line.c_str());
+    return song_quote(line.c_str());   // up to a NUL byte, if the line holds one
 }
 
-}   // namespace
-
-int score_parse_text(const std::string& name, const std::string& text, std::string& message)
-{
-    // A NUL byte or UTF-16 text is refused before parsing, as the checker does.
-    SongDiagnostic problem;
-    if (!song_bytes_check(text.data(), text.size(), problem)) {
-        message = name + ":" + std::to_string(problem.line) + ": error: " + problem.message;
-        return -1;
-    }
-    Song.loadedText.assign(text.begin(), text.end());
-    Song.loadedText.push_back('\0');
-    std::vector<SongDiagnostic> notes;
-    if (song_parse_checked(Song.loadedText.data(), &notes) == 0)
-        return 0;
-    message = name + ": error: the score is rejected";
-    for (const SongDiagnostic& d : notes) {
-        if (!d.rejection)
-            continue;
-        if (d.line > 0)
-            message = name + ":" + std::to_string(d.line) + ": error: " + d.message + "\n    | " +
-                      written_line(text, d.line);
-        else
-            message = name + ": error: " + d.message;
-        break;
-    }
-    return -1;
-}
-
-int score_read(const std::string& path, std::string& text, std::string& message)
+int read_file(const std::string& path, std::string& text, std::string& message)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -94,10 +64,97 @@ int score_read(const std::string& path, std::string& text, std::string& message)
     return 0;
 }
 
-int score_load(const std::string& path, std::string& message)
+}   // namespace
+
+std::string score_name(const std::string& path)
+{
+    return path == EmbeddedScorePath ? EmbeddedScoreName : path;
+}
+
+int score_read(const std::string& path, std::string& text, std::string& message)
+{
+    if (path == EmbeddedScorePath) {
+        text = EmbeddedSong;
+        return 0;
+    }
+    return read_file(path, text, message);
+}
+
+int score_parse_text(const std::string& name, const std::string& text, std::string& message)
+{
+    // A NUL byte or UTF-16 text is refused before parsing, as the checker
+    // does; the line is named but not quoted, as it cannot be shown.
+    SongDiagnostic problem;
+    if (!song_bytes_check(text.data(), text.size(), problem)) {
+        problem.text.clear();
+        message = score_message(name, text, {}, problem);
+        return -1;
+    }
+    Song.loadedText.assign(text.begin(), text.end());
+    Song.loadedText.push_back('\0');
+    std::vector<SongDiagnostic> notes;
+    if (song_parse_checked(Song.loadedText.data(), &notes) == 0)
+        return 0;
+    message = name + ": error: the score is rejected";
+    for (const SongDiagnostic& d : notes)
+        if (d.rejection) {
+            message = score_message(name, text, score_line_starts(text), d);
+            break;
+        }
+    return -1;
+}
+
+int song_load(const char* path)
 {
     std::string text;
-    if (score_read(path, text, message) < 0)
+    if (read_file(path, text, Song.error) < 0)
         return -1;
-    return score_parse_text(path, text, message);
+    SongDiagnostic problem;
+    if (!song_bytes_check(text.data(), text.size(), problem)) {
+        Song.error = "line " + std::to_string(problem.line) + " (" + problem.text + "): " + problem.message;
+        return -1;
+    }
+    Song.loadedText.assign(text.begin(), text.end());
+    Song.loadedText.push_back('\0');
+    return song_parse(Song.loadedText.data());
+}
+
+int score_load(const std::string& path, std::string& message)
+{
+    synth_reset();
+    std::string text;
+    const std::string file = path.empty() ? EmbeddedScorePath : path;
+    if (score_read(file, text, message) < 0)
+        return -1;
+    return score_parse_text(score_name(file), text, message);
+}
+
+std::vector<size_t> score_line_starts(const std::string& text)
+{
+    const char end = text.find('\n') == std::string::npos ? '\r' : '\n';
+    std::vector<size_t> starts = {0};
+    for (size_t at = text.find(end); at != std::string::npos; at = text.find(end, at + 1))
+        starts.push_back(at + 1);
+    return starts;
+}
+
+std::string score_message(const std::string& name, const std::string& text, const std::vector<size_t>& starts,
+                          const SongDiagnostic& finding, int32_t times)
+{
+    std::string message = name;
+    if (finding.line > 0) {
+        message += ':';
+        message += std::to_string(finding.line);
+    }
+    message += finding.rejection ? ": error: " : ": warning: ";
+    message += finding.message;
+    if (times > 1) {
+        message += " (";
+        message += std::to_string(times);
+        message += " times)";
+    }
+    // A finding about the text as a whole (UTF-16) has no line worth quoting.
+    if (finding.line > 0 && !finding.text.empty())
+        message += "\n    | " + written_line(text, starts, finding.line);
+    return message;
 }

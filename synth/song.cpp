@@ -537,34 +537,6 @@ bool song_bytes_check(const char* bytes, size_t size, SongDiagnostic& problem)
     return false;
 }
 
-int song_load(const char* path)
-{
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        Song.error = std::string("cannot open ") + path + ": " + std::strerror(errno);
-        return -1;
-    }
-    std::vector<char> buffer;
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        buffer.insert(buffer.end(), chunk, chunk + got);
-    bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        Song.error = std::string("cannot read ") + path;
-        return -1;
-    }
-    SongDiagnostic problem;
-    if (!song_bytes_check(buffer.data(), buffer.size(), problem)) {
-        Song.error = "line " + std::to_string(problem.line) + " (" + problem.text + "): " + problem.message;
-        return -1;
-    }
-    buffer.push_back('\0');
-    Song.loadedText = std::move(buffer);
-    return song_parse(Song.loadedText.data());
-}
-
 const char* song_error()
 {
     return Song.error.c_str();

@@ -95,7 +95,9 @@ bool song_bytes_check(const char* bytes, size_t size, SongDiagnostic& problem);
 // text cut for quoting in a message: at most limit bytes, then "...".
 std::string song_quote(const char* text, size_t limit = 120);
 
-// Reads a whole file and parses it; -1 when it cannot be read.
+// Reads a whole file (at most ScoreMaxBytes, score_file.h) and parses it;
+// -1 when it cannot be read, with song_error() saying why. Defined beside
+// the score reader it uses, in score_file.cpp.
 int song_load(const char* path);
 
 // The first rejection of the last song_parse or song_load, as

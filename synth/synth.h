@@ -9,7 +9,8 @@
 // clamps the mix to +-6.0 and scales it to 16 bits.
 //
 // Order of calls: synth_init(44100) (also empties the Song's tracks and
-// zeroes SongPosition), song_parse(text) or song_load(path), then
+// zeroes SongPosition) or synth_reset(), song_parse(text) (or score_load,
+// score_file.h), then
 // synth_render(out, n) as often as wanted. The output does not depend on how
 // the samples are split into calls: all state lives between calls.
 #pragma once
@@ -48,6 +49,10 @@ inline SynthState Synth;   // the one instance
 // Prepares the synthesizer for a sample rate (at least BaseDivisor): note
 // values, wave tables, voices and tracks reset, SongPosition = 0.
 void synth_init(int32_t sampleRate);
+
+// A fresh synthesizer and song, as at program start, then
+// synth_init(SongSampleRate): what comes before reading each score.
+void synth_reset();
 
 // Renders instrument `instrument` of the Song into its samples, which the
 // parser has sized to sampleLength. Envelope lengths must be >= 0 and not

@@ -20,9 +20,8 @@
 #include "driver/frame_loop.h"
 #include "playback/playback.h"
 #include "show/offline.h"
-#include "synth/embedded_song.h"
-#include "synth/song.h"
-#include "synth/synth.h"
+#include "render3d/r3d.h"
+#include "synth/score_file.h"
 
 #include <SDL.h>
 #include <emscripten.h>
@@ -30,11 +29,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
-constexpr int ScreenWidth = 640;
-constexpr int ScreenHeight = 480;
 // Slices of work are kept short so that the page stays responsive and the
 // progress bar moves, and long enough that the browser's own work between
 // them costs little.
@@ -54,7 +52,7 @@ struct WebState {
 WebState Web;
 
 // The frame in ?frame=N mode, persistent between frames like the screen.
-uint8_t FixedFrame[ScreenWidth * ScreenHeight];
+uint8_t FixedFrame[FramePixels];
 
 // Events that came while no show was playing (the start click, the key that
 // ended the last show) must not end the next one.
@@ -90,8 +88,7 @@ void render_slice()
         return;
     }
     discard_events();
-    SDL_PauseAudio(0);
-    frame_loop_start(Web.screen);
+    frame_loop_begin_show(Web.screen);
     Web.phase = WebPhase::Playing;
     set_pace();
 }
@@ -104,9 +101,9 @@ void show_fixed_frames()
     if (Web.nextFrame <= Web.stopFrame)
         return;
     SDL_LockSurface(Web.screen);
-    for (int y = 0; y < ScreenHeight; ++y)
+    for (int y = 0; y < FrameHeight; ++y)
         std::memcpy(static_cast<uint8_t*>(Web.screen->pixels) + y * Web.screen->pitch,
-                    FixedFrame + y * ScreenWidth, ScreenWidth);
+                    FixedFrame + y * FrameWidth, FrameWidth);
     SDL_UnlockSurface(Web.screen);
     SDL_Flip(Web.screen);
     emscripten_cancel_main_loop();
@@ -196,8 +193,7 @@ EMSCRIPTEN_KEEPALIVE void web_play_again()
     Web.clickMs = emscripten_get_now();
     Web.firstFrameShown = false;
     discard_events();
-    SDL_PauseAudio(0);
-    frame_loop_start(Web.screen);
+    frame_loop_begin_show(Web.screen);
     Web.phase = WebPhase::Playing;
     start_main_loop();
 }
@@ -230,9 +226,9 @@ int main()
     Web.stopFrame = std::min<int64_t>(EM_ASM_INT({ return velomiraPage.stopFrame; }), offline_last_frame(OfflineMaxFps));
 
     SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
-    synth_init(44100);
-    if (song_parse(EmbeddedSong) < 0) {
-        std::fprintf(stderr, "velomira: the built-in song does not parse: %s\n", song_error());
+    std::string message;
+    if (score_load("", message) < 0) {
+        std::fprintf(stderr, "velomira: %s\n", message.c_str());
         return 1;
     }
 
@@ -245,15 +241,10 @@ int main()
         SDL.defaults.discardOnLock = true;
         SDL.defaults.opaqueFrontBuffer = false;
     });
-    Web.screen = SDL_SetVideoMode(ScreenWidth, ScreenHeight, 8, SDL_HWPALETTE);
-    if (!Web.screen) {
-        std::fprintf(stderr, "velomira: cannot open a %dx%d 8-bit screen: %s\n", ScreenWidth, ScreenHeight,
-                     SDL_GetError());
-        return 1;
-    }
     demo_build_palette();
-    SDL_SetColors(Web.screen, reinterpret_cast<SDL_Color*>(DemoPalette), 0, 256);
-    SDL_WM_SetCaption("Velomira", nullptr);
+    Web.screen = frame_loop_open_screen(SDL_HWPALETTE);
+    if (!Web.screen)
+        return 1;
 
     EM_ASM({ velomiraPage.ready(); });
     // The fixed-frame mode needs no click: it has no sound.

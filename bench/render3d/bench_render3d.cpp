@@ -10,7 +10,7 @@
 
 namespace {
 
-std::vector<uint8_t> Frame(size_t(R3dWidth) * R3dHeight);
+std::vector<uint8_t> Frame(size_t(FrameWidth) * FrameHeight);
 
 int depth_written() {
     int count = 0;
@@ -64,7 +64,7 @@ void BM_LargePolygonFill(benchmark::State& state) {
         r3d_fill_polygon(corners, 4, uint8_t(state.iterations()));
         benchmark::DoNotOptimize(Frame.data());
     }
-    state.SetItemsProcessed(int64_t(state.iterations()) * R3dWidth * R3dHeight);
+    state.SetItemsProcessed(int64_t(state.iterations()) * FrameWidth * FrameHeight);
 }
 BENCHMARK(BM_LargePolygonFill)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 

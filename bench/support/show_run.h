@@ -6,12 +6,11 @@
 
 #include "driver/demo.h"
 #include "show/offline.h"
-#include "synth/embedded_song.h"
-#include "synth/song.h"
-#include "synth/synth.h"
-#include "tools/velomira-capture/y4m.h"   // the frame size
+#include "render3d/r3d.h"
+#include "synth/score_file.h"
 
 #include <cstdint>
+#include <string>
 
 inline uint8_t Pixels[FramePixels];
 
@@ -20,10 +19,9 @@ inline void render_music_once()
     static bool rendered = false;
     if (rendered)
         return;
-    synth_init(44100);
-    song_parse(EmbeddedSong);
-    demo_prerender(nullptr);
-    demo_build_palette();
+    std::string message;
+    score_load("", message);
+    demo_prepare_show(nullptr);
     rendered = true;
 }
 

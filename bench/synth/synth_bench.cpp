@@ -16,9 +16,7 @@ constexpr int32_t BlockSamples = 1024;
 
 void prepare(const std::string& text)
 {
-    Song = SongState{};
-    Synth = SynthState{};
-    synth_init(44100);
+    synth_reset();
     std::string copy = text;
     song_parse(copy.data());
 }

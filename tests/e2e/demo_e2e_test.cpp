@@ -3,7 +3,7 @@
 // disk audio driver, which writes what the callback delivers to a file.
 #include "driver/demo.h"
 #include "playback/playback.h"
-#include "synth/embedded_song.h"
+#include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
 #include "tests/support/scratch.h"
@@ -78,9 +78,8 @@ protected:
 const std::vector<int16_t>& reference_song()
 {
     static std::vector<int16_t> song = [] {
-        synth_init(44100);
-        std::string text = EmbeddedSong;
-        song_parse(text.data());
+        std::string message;
+        score_load("", message);
         demo_prerender(nullptr);
         return std::vector<int16_t>(SongBuffer, SongBuffer + SongBufferSamples);
     }();

@@ -16,8 +16,8 @@ protected:
         r3d_clear(3);
         r3d_load_identity();
     }
-    uint8_t pixel(int x, int y) const { return frame[size_t(y) * R3dWidth + size_t(x)]; }
-    int16_t depth(int x, int y) const { return R3d.DepthBuffer[y * R3dWidth + x]; }
+    uint8_t pixel(int x, int y) const { return frame[size_t(y) * FrameWidth + size_t(x)]; }
+    int16_t depth(int x, int y) const { return R3d.DepthBuffer[y * FrameWidth + x]; }
     // Pixels of the target that differ from the clear index 0.
     int drawn() const {
         int count = 0;
@@ -35,5 +35,5 @@ protected:
         return count;
     }
 
-    std::vector<uint8_t> frame = std::vector<uint8_t>(size_t(R3dWidth) * R3dHeight);
+    std::vector<uint8_t> frame = std::vector<uint8_t>(size_t(FrameWidth) * FrameHeight);
 };

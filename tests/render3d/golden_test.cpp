@@ -16,7 +16,7 @@ class Golden : public Render3d {
 protected:
     void expect_golden(const std::string& name) {
         const std::string path = std::string(VELOMIRA_GOLDEN_DIR) + "/" + name + ".png";
-        IndexedImage rendered{R3dWidth, R3dHeight, frame};
+        IndexedImage rendered{FrameWidth, FrameHeight, frame};
         const char* update = std::getenv("VELOMIRA_UPDATE_GOLDEN");
         if (update != nullptr && std::string(update) == "1") {
             const std::string error = png_write_indexed(path, rendered);
@@ -26,8 +26,8 @@ protected:
         IndexedImage stored;
         const std::string error = png_read_indexed(path, stored);
         ASSERT_EQ(error, "") << "(create it with VELOMIRA_UPDATE_GOLDEN=1)";
-        ASSERT_EQ(stored.width, R3dWidth);
-        ASSERT_EQ(stored.height, R3dHeight);
+        ASSERT_EQ(stored.width, FrameWidth);
+        ASSERT_EQ(stored.height, FrameHeight);
         int differing = 0;
         int first = -1;
         for (size_t i = 0; i < frame.size(); i++) {
@@ -36,8 +36,8 @@ protected:
                 first = first < 0 ? int(i) : first;
             }
         }
-        EXPECT_EQ(differing, 0) << name << ": first difference at (" << first % R3dWidth << ", "
-                                << first / R3dWidth << ")";
+        EXPECT_EQ(differing, 0) << name << ": first difference at (" << first % FrameWidth << ", "
+                                << first / FrameWidth << ")";
     }
 };
 

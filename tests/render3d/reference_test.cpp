@@ -32,10 +32,10 @@ protected:
     }
 
     ::testing::AssertionResult matches(int primitive) const {
-        for (int i = 0; i < R3dWidth * R3dHeight; i++) {
+        for (int i = 0; i < FrameWidth * FrameHeight; i++) {
             if (frame[size_t(i)] != canvas->pixels[i] || R3d.DepthBuffer[i] != canvas->depth[i]) {
                 return ::testing::AssertionFailure()
-                       << "primitive " << primitive << " differs at (" << i % R3dWidth << ", " << i / R3dWidth
+                       << "primitive " << primitive << " differs at (" << i % FrameWidth << ", " << i / FrameWidth
                        << "): pixel " << int(frame[size_t(i)]) << " vs " << int(canvas->pixels[i]) << ", depth "
                        << R3d.DepthBuffer[i] << " vs " << canvas->depth[i];
             }

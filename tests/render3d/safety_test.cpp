@@ -11,32 +11,32 @@ using Safety = Render3d;
 TEST_F(Safety, WideLineIsClippedToTheScreen) {
     r3d_line_width(1e12);   // pinned to the largest width
     r3d_draw_line(9, 100.0f, 200.0f, -1.0f, 110.0f, 201.0f, -1.0f);
-    for (int y = 0; y < R3dHeight; y++) {
+    for (int y = 0; y < FrameHeight; y++) {
         ASSERT_EQ(pixel(105, y), 9) << y;
     }
-    EXPECT_EQ(drawn(), 11 * R3dHeight);
+    EXPECT_EQ(drawn(), 11 * FrameHeight);
     r3d_clear(3);
     r3d_line_width(3e9);
     r3d_draw_line(9, 300.0f, 10.0f, -1.0f, 301.0f, 20.0f, -1.0f);
-    EXPECT_EQ(drawn(), 11 * R3dWidth);
+    EXPECT_EQ(drawn(), 11 * FrameWidth);
 }
 
 TEST_F(Safety, HugeLineEndsStillDrawTheVisiblePart) {
     r3d_draw_line(9, -1e30f, 100.0f, -1.0f, 1e30f, 100.0f, -1.0f);
-    for (int x = 0; x < R3dWidth; x++) {
+    for (int x = 0; x < FrameWidth; x++) {
         ASSERT_EQ(pixel(x, 100), 9) << x;
     }
-    EXPECT_EQ(drawn(), R3dWidth);
+    EXPECT_EQ(drawn(), FrameWidth);
     r3d_clear(3);
     r3d_draw_line(9, 50.0f, -std::numeric_limits<float>::infinity(), -1.0f, 50.0f, 1e9f, -1.0f);
-    EXPECT_EQ(drawn(), R3dHeight);
+    EXPECT_EQ(drawn(), FrameHeight);
 }
 
 TEST_F(Safety, HugePolygonCoversTheScreen) {
     const float corners[4][3] = {{-1e12f, -1e12f, -1.0f}, {1e12f, -1e12f, -1.0f},
                                  {1e12f, 1e12f, -1.0f}, {-1e12f, 1e12f, -1.0f}};
     r3d_fill_polygon(corners, 4, 9);
-    EXPECT_EQ(drawn(), R3dWidth * R3dHeight);
+    EXPECT_EQ(drawn(), FrameWidth * FrameHeight);
 }
 
 TEST_F(Safety, NonFiniteInputDrawsWithoutFault) {

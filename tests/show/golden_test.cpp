@@ -7,9 +7,7 @@
 // then look at every file in tests/data/show before committing it.
 #include "driver/demo.h"
 #include "show/offline.h"
-#include "synth/embedded_song.h"
-#include "synth/song.h"
-#include "synth/synth.h"
+#include "synth/score_file.h"
 #include "tools/common/output_file.h"
 #include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/y4m.h"
@@ -76,10 +74,9 @@ void expect_matches_stored(const Golden& golden, const std::vector<uint8_t>& fra
 // One test for all the frames: the whole show is played once.
 TEST(ShowGolden, InspectedFramesMatchPixelForPixel)
 {
-    synth_init(44100);
-    ASSERT_GE(song_parse(EmbeddedSong), 0) << song_error();
-    demo_prerender(nullptr);
-    demo_build_palette();
+    std::string message;
+    ASSERT_EQ(score_load("", message), 0) << message;
+    demo_prepare_show(nullptr);
 
     const char* update = std::getenv("VELOMIRA_UPDATE_GOLDEN");
     bool refresh = update && std::string(update) == "1";

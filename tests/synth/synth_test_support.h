@@ -1,4 +1,4 @@
-// Helpers shared by the synthesizer tests: state reset, parsing from a
+// Helpers shared by the synthesizer tests: parsing from a
 // std::string, rendering in blocks, and the literal reference sequencer.
 #pragma once
 
@@ -10,14 +10,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// A fresh synthesizer and song, as at program start, then synth_init(44100).
-inline void synth_reset()
-{
-    Song = SongState{};
-    Synth = SynthState{};
-    synth_init(44100);
-}
 
 // Parses a copy of text (the parser works in place).
 inline int parse_text(const std::string& text)

@@ -8,14 +8,12 @@
 #pragma once
 
 #include "driver/demo.h"
+#include "render3d/r3d.h"   // the frame size
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-inline constexpr int32_t FrameWidth = 640;
-inline constexpr int32_t FrameHeight = 480;
-inline constexpr int32_t FramePixels = FrameWidth * FrameHeight;
 
 struct Y4mTables {
     uint8_t luma[256] = {};

@@ -26,7 +26,6 @@
 
 namespace {
 
-constexpr int32_t Rate = 44100;
 constexpr int32_t Block = 1024;
 
 // A score as read: its name for messages, its original text (to quote lines
@@ -40,59 +39,18 @@ struct Score {
 Score read_score(const std::string& song, std::ostream& err)
 {
     Score score;
-    if (song == "-") {
-        score = {"(embedded score)", EmbeddedSong, true};
-        return score;
-    }
-    score.name = song;
+    score.name = score_name(song);
     std::string message;
-    if (score_read(song, score.text, message) < 0) {
+    score.readable = score_read(song, score.text, message) == 0;
+    if (!score.readable)
         err << message << "\n";
-        return score;
-    }
-    score.readable = true;
     return score;
-}
-
-// Where each line of the original text starts, to quote lines as the
-// musician wrote them. A text without line feeds is cut at carriage returns,
-// as the parser reads it.
-std::vector<size_t> line_starts(const std::string& text)
-{
-    const char end = text.find('\n') == std::string::npos ? '\r' : '\n';
-    std::vector<size_t> starts = {0};
-    for (size_t at = text.find(end); at != std::string::npos; at = text.find(end, at + 1))
-        starts.push_back(at + 1);
-    return starts;
-}
-
-// Line n (1-based) of the original text, without its line end, cut short
-// for quoting.
-std::string original_line(const std::string& text, const std::vector<size_t>& starts, int32_t n)
-{
-    if (n < 1 || size_t(n) > starts.size())
-        return "";
-    const size_t start = starts[size_t(n - 1)];
-    const size_t end = size_t(n) < starts.size() ? starts[size_t(n)] - 1 : text.size();
-    std::string line = text.substr(start, std::min<size_t>(end - start, 200));
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return song_quote(line.c_str());   // up to a NUL byte, if the line holds one
 }
 
 void print_diagnostic(const Score& score, const std::vector<size_t>& starts, const SongDiagnostic& d,
                       std::ostream& out, int32_t times = 1)
 {
-    out << score.name;
-    if (d.line > 0)
-        out << ":" << d.line;
-    out << ": " << (d.rejection ? "error" : "warning") << ": " << d.message;
-    if (times > 1)
-        out << " (" << times << " times)";
-    out << "\n";
-    // A finding about the text as a whole (UTF-16) has no line worth quoting.
-    if (d.line > 0 && !d.text.empty())
-        out << "    | " << original_line(score.text, starts, d.line) << "\n";
+    out << score_message(score.name, score.text, starts, d, times) << "\n";
 }
 
 // Fresh synthesizer and song, then the parse; the text is copied because the
@@ -101,9 +59,7 @@ void print_diagnostic(const Score& score, const std::vector<size_t>& starts, con
 // a score are one rejection.
 int parse_score(const Score& score, std::vector<SongDiagnostic>& notes, bool render)
 {
-    Song = SongState{};
-    Synth = SynthState{};
-    synth_init(Rate);
+    synth_reset();
     SongDiagnostic problem;
     if (!song_bytes_check(score.text.data(), score.text.size(), problem)) {
         notes.push_back(problem);
@@ -159,14 +115,14 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         int32_t rejections = 0;
         for (const SongDiagnostic& d : notes)
             if (d.rejection && rejections++ == 0)
-                print_diagnostic(score, line_starts(score.text), d, err);
+                print_diagnostic(score, score_line_starts(score.text), d, err);
         if (rejections > 1)
             err << "(" << rejections - 1 << " more; velomira-song check " << song << " lists them all)\n";
         return 1;
     }
 
     const int format = ends_with_nocase(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV;
-    SNDFILE* file = sound_output_open(output.file, format, 1, Rate, samples, error);
+    SNDFILE* file = sound_output_open(output.file, format, 1, SongSampleRate, samples, error);
     if (!file) {
         err << "cannot write " << out << ": " << error << "\n";
         return 1;
@@ -261,7 +217,7 @@ int song_tool_check_text(const std::string& name, const std::string& text, std::
         auto [at, fresh] = first.try_emplace({notes[i].line, notes[i].rejection, notes[i].message}, i);
         ++times[at->second];
     }
-    const std::vector<size_t> starts = line_starts(text);
+    const std::vector<size_t> starts = score_line_starts(text);
     int32_t warnings = 0;
     for (size_t i = 0; i < notes.size(); ++i)
         if (times[i] > 0) {

@@ -4,6 +4,8 @@
 // the process exit status.
 #pragma once
 
+#include "playback/playback.h"
+
 #include <cstdint>
 #include <initializer_list>
 #include <iosfwd>
@@ -11,7 +13,7 @@
 
 // What the demo pre-renders: 5051 blocks of 1024 samples.
 inline constexpr int64_t DefaultRenderSamples = int64_t(5051) * 1024;
-inline constexpr int64_t MaxRenderSamples = int64_t(3600) * 44100;   // one hour
+inline constexpr int64_t MaxRenderSamples = int64_t(3600) * SongSampleRate;   // one hour
 
 // Renders song ("-" for the embedded score) with synth_render into out, a
 // 44100 Hz mono 16-bit WAV, or FLAC when out ends in ".flac" ("-": a WAV on
