@@ -20,6 +20,11 @@ inline constexpr int R3D_LINE_STRIP = 2;
 inline constexpr int R3D_POLYGON = 3;
 inline constexpr int R3D_LIGHTING = 1;
 inline constexpr int R3D_LIGHT_COLOR = 1;
+// r3d_clear always clears both the colour and the depth buffer; callers say
+// so with both bits. r3d_light has one light, whatever its number.
+inline constexpr int R3D_COLOUR_BUFFER_BIT = 1;
+inline constexpr int R3D_DEPTH_BUFFER_BIT = 2;
+inline constexpr int R3D_SHOW_LIGHT = 4;   // the number the show gives its one light
 
 // The 8-bit frame every program draws into: 640 x 480 bytes, 640 a row.
 inline constexpr int32_t FrameWidth = 640;

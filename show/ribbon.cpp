@@ -67,9 +67,9 @@ void build_quads()
 
 void kb_spline_point(const float (*points)[2], float out[2], float t)
 {
-    const float tension = ShowParams[0];
-    const float continuity = ShowParams[1];
-    const float bias = ShowParams[2];
+    const float tension = ShowParams[ParamTension];
+    const float continuity = ShowParams[ParamContinuity];
+    const float bias = ShowParams[ParamBias];
     float t2 = t * t;
     float t3 = t2 * t;
     float h00 = 2.0f * t3 - 3.0f * t2 + 1.0f;
@@ -102,7 +102,7 @@ void ribbon_draw(float m)
     }
 
     r3d_enable(R3D_LIGHTING);   // left on: the next frame's cross turns it off
-    double brightness = ShowParams[3];
+    double brightness = ShowParams[ParamBrightness];
     r3d_color(float(brightness * 0.82), float(brightness * 0.87), float(brightness * 0.95));
     for (int32_t i = 0; i + 1 < Ribbon.count; ++i) {
         const float* q = RibbonQuads[i];

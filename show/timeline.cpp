@@ -27,9 +27,9 @@ void glide_to_row(int32_t row)
 void place_camera()
 {
     r3d_load_identity();
-    r3d_translate(0, 0, ShowParams[4]);
-    r3d_rotate(float(-18.0 * double(ShowParams[5])), 1, 0, 0);
-    SpinAngle = float(double(ShowParams[6]) * 1.5 + double(SpinAngle));
+    r3d_translate(0, 0, ShowParams[ParamCameraDistance]);
+    r3d_rotate(float(-18.0 * double(ShowParams[ParamTilt])), 1, 0, 0);
+    SpinAngle = float(double(ShowParams[ParamSpinSpeed]) * 1.5 + double(SpinAngle));
     r3d_rotate(SpinAngle, 0, 0, 1);
 }
 
@@ -55,8 +55,8 @@ void draw_waveform_cross()
 
 void draw_ribbons(int32_t ms)
 {
-    static const float lightColor[3] = {0.4f, 0.4f, 0.4f};
-    r3d_light(4, R3D_LIGHT_COLOR, lightColor);
+    static const float lightColour[3] = {0.4f, 0.4f, 0.4f};
+    r3d_light(R3D_SHOW_LIGHT, R3D_LIGHT_COLOR, lightColour);
     r3d_rotate(15, 0, 0, 1);
     // The morph sweeps 0 ... 1 with a period of 2 pi seconds.
     float m = float(std::sin(double(ms) * 0.001) * 0.5 + 0.5);
@@ -97,9 +97,9 @@ void show_frame(uint8_t* pixels, int32_t ms)
     if (row >= 0)
         glide_to_row(row);
 
-    float grey = ShowParams[7];
+    float grey = ShowParams[ParamBackground];
     r3d_clear_color(grey, grey, grey, 1.0f);
-    r3d_clear(3);
+    r3d_clear(R3D_COLOUR_BUFFER_BIT | R3D_DEPTH_BUFFER_BIT);
     place_camera();
     if (ShowBar <= ShowLastWaveBar)
         draw_waveform_cross();

@@ -33,6 +33,12 @@ inline int32_t& LastTick = Show.lastTick;
 inline float (&ShowParams)[8] = Show.params;
 inline float& SpinAngle = Show.spinAngle;
 
+// Where each parameter sits in ShowParams: p1 is ShowParams[ParamTension].
+enum ShowParam : int32_t {
+    ParamTension, ParamContinuity, ParamBias, ParamBrightness,
+    ParamCameraDistance, ParamTilt, ParamSpinSpeed, ParamBackground,
+};
+
 // One row: from its first bar until the next row's, p_k glides towards
 // targets[k] * 10/256 (127 settles at about 4.96).
 struct ShowKeyframe {

@@ -43,19 +43,19 @@ void mixer_row_step(int32_t t)
 {
     Voice& voice = Synth.voices[t];
     const Track& track = Song.tracks[t];
-    if (voice.entryIndex == -2)
+    if (voice.entryIndex == VoiceFinished)
         return;
     voice.rowIndex = voice.rowIndex + 1;
-    if (voice.entryIndex == -1 ||
+    if (voice.entryIndex == VoiceNotStarted ||
         cell_at(Song.patterns[track[size_t(voice.entryIndex)]], voice.rowIndex) == PatternEnd) {
         voice.entryIndex = voice.entryIndex + 1;
         if (track[size_t(voice.entryIndex)] == TrackLoop)
             voice.entryIndex = 0;
         if (track[size_t(voice.entryIndex)] == TrackEnd)
-            voice.entryIndex = -2;
+            voice.entryIndex = VoiceFinished;
         voice.rowIndex = 0;
     }
-    if (voice.entryIndex == -2)
+    if (voice.entryIndex == VoiceFinished)
         return;
     const Pattern& pattern = Song.patterns[track[size_t(voice.entryIndex)]];
     const int32_t cell = cell_at(pattern, voice.rowIndex);

@@ -26,10 +26,15 @@ inline constexpr int32_t WaveNoise = 3;
 inline constexpr int32_t BaseDivisor = 262;        // WaveTableLength = SampleRate / 262
 inline constexpr int32_t MaxVoices = 30;           // one per track; voice 0 never plays
 
+// Voice.entryIndex before its track's first entry and after its end (not
+// the track's own TrackEnd marker, which is a pattern-table value).
+inline constexpr int32_t VoiceNotStarted = -1;
+inline constexpr int32_t VoiceFinished = -2;
+
 // One voice per track: the note being replayed and the track's place in its
 // play list. Start values are those synth_init gives every slot.
 struct Voice {
-    int32_t entryIndex = -1;   // current track entry; -1 not started, -2 finished
+    int32_t entryIndex = VoiceNotStarted;   // current track entry, or VoiceNotStarted / VoiceFinished
     int32_t rowIndex = -1;     // current cell of the current pattern
     float playPos = -1.0f;     // read position in the instrument's samples; < 0: silent
     float step = 0.0f;         // added to playPos per output sample (note value / 262)

@@ -53,7 +53,7 @@ TEST_F(ContextState, ClearFillsEveryPixelAndDepth) {
         d = 7;
     }
     r3d_clear_color(0.5f, 0.5f, 0.5f, 0.0f);
-    r3d_clear(3);
+    r3d_clear(R3D_COLOUR_BUFFER_BIT | R3D_DEPTH_BUFFER_BIT);
     for (uint8_t p : frame) {
         ASSERT_EQ(p, 127);
     }

@@ -13,7 +13,7 @@ protected:
     void SetUp() override {
         R3d = R3dContext{};
         r3d_set_target(frame.data());
-        r3d_clear(3);
+        r3d_clear(R3D_COLOUR_BUFFER_BIT | R3D_DEPTH_BUFFER_BIT);
         r3d_load_identity();
     }
     uint8_t pixel(int x, int y) const { return frame[size_t(y) * FrameWidth + size_t(x)]; }

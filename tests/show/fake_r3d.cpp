@@ -6,9 +6,9 @@ void r3d_set_target(uint8_t* pixels) { Fake.target = pixels; }
 
 void r3d_clear_color(float r, float g, float b, float)
 {
-    Fake.clearColor[0] = r;
-    Fake.clearColor[1] = g;
-    Fake.clearColor[2] = b;
+    Fake.clearColour[0] = r;
+    Fake.clearColour[1] = g;
+    Fake.clearColour[2] = b;
 }
 
 void r3d_clear(int) { ++Fake.clears; }
@@ -30,9 +30,9 @@ void r3d_rotate(float angle, float x, float y, float z) { Fake.rotations.push_ba
 
 void r3d_color(float r, float g, float b)
 {
-    Fake.color[0] = r;
-    Fake.color[1] = g;
-    Fake.color[2] = b;
+    Fake.colour[0] = r;
+    Fake.colour[1] = g;
+    Fake.colour[2] = b;
 }
 
 void r3d_normal(const float* n)
@@ -70,7 +70,7 @@ void r3d_begin(int mode)
 
 void r3d_vertex(float x, float y, float z)
 {
-    Fake.open.vertices.push_back({x, y, z, Fake.color[0], Fake.color[1], Fake.color[2]});
+    Fake.open.vertices.push_back({x, y, z, Fake.colour[0], Fake.colour[1], Fake.colour[2]});
 }
 
 void r3d_end()

@@ -26,11 +26,11 @@ struct FakeRotation {
 struct FakeR3d {
     uint8_t* target = nullptr;
     int clears = 0;
-    float clearColor[3] = {};
+    float clearColour[3] = {};
     int identities = 0;
     float translation[3] = {};
     std::vector<FakeRotation> rotations;
-    float color[3] = {};
+    float colour[3] = {};
     float normal[3] = {};
     float light[3] = {};
     bool lighting = false;

@@ -191,9 +191,9 @@ TEST_F(RibbonDraw, SixtyThreeLitQuadsAcrossTheSpine)
     draw_once(0.5f);
     ASSERT_EQ(Fake.batches.size(), 63u);
     EXPECT_TRUE(Fake.lighting);
-    EXPECT_FLOAT_EQ(Fake.color[0], 0.82f);
-    EXPECT_FLOAT_EQ(Fake.color[1], 0.87f);
-    EXPECT_FLOAT_EQ(Fake.color[2], 0.95f);
+    EXPECT_FLOAT_EQ(Fake.colour[0], 0.82f);
+    EXPECT_FLOAT_EQ(Fake.colour[1], 0.87f);
+    EXPECT_FLOAT_EQ(Fake.colour[2], 0.95f);
     for (int i = 0; i < 63; ++i) {
         const FakeBatch& b = Fake.batches[i];
         const float* q = RibbonQuads[i];

@@ -79,8 +79,8 @@ TEST_F(Glide, OneFrameFromZeroMovesThreePercentOfTheWay)
     EXPECT_EQ(ShowParams[2], 0.0f);               // target 0 stays 0
     EXPECT_NEAR(ShowParams[4], -0.00586, 1e-5);  // -5 * 0.001171875
     // The background is the grey p8: palette index trunc(3 * 85 * p8) = 6.
-    EXPECT_EQ(Fake.clearColor[0], ShowParams[7]);
-    EXPECT_EQ(int(3 * 85 * Fake.clearColor[0]), 6);
+    EXPECT_EQ(Fake.clearColour[0], ShowParams[7]);
+    EXPECT_EQ(int(3 * 85 * Fake.clearColour[0]), 6);
 }
 
 TEST_F(Glide, ASecondFrameClosesThreePercentOfTheRemainder)
@@ -99,7 +99,7 @@ TEST_F(Glide, ALongStaySettlesOnTheRowTargets)
     }
     EXPECT_NEAR(ShowParams[0], 127 * 10 / 256.0, 1e-3);   // about 4.96
     EXPECT_NEAR(ShowParams[7], 23 * 10 / 256.0, 1e-3);    // about 0.898
-    EXPECT_EQ(int(3 * 85 * Fake.clearColor[0]), 229);
+    EXPECT_EQ(int(3 * 85 * Fake.clearColour[0]), 229);
 }
 
 TEST_F(Glide, FollowsTheRowOfTheCurrentBar)
