@@ -6,6 +6,7 @@
 #include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
+#include "tests/support/embedded_render.h"
 #include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
@@ -74,18 +75,6 @@ protected:
     }
 };
 
-// The song the demo pre-renders, rendered here in-process for comparison.
-const std::vector<int16_t>& reference_song()
-{
-    static std::vector<int16_t> song = [] {
-        std::string message;
-        score_load("", message);
-        demo_prerender(nullptr);
-        return std::vector<int16_t>(SongBuffer, SongBuffer + SongBufferSamples);
-    }();
-    return song;
-}
-
 void expect_audio_is_the_song(const fs::path& raw)
 {
     std::string bytes = read_file(raw);
@@ -100,7 +89,7 @@ void expect_audio_is_the_song(const fs::path& raw)
     // The disk driver writes silence while the device is paused, that is for
     // as long as the song is being pre-rendered; the song follows. Line the
     // recording up on the song's first sound.
-    const std::vector<int16_t>& song = reference_song();
+    const std::vector<int16_t>& song = embedded_song_render();
     auto songStart = std::find_if(song.begin(), song.end(), [](int16_t s) { return s != 0; });
     auto heardStart = std::find_if(left.begin(), left.end(), [](int16_t s) { return s != 0; });
     ASSERT_NE(songStart, song.end());

@@ -2,6 +2,7 @@
 #include "synth/embedded_song.h"
 
 #include "synth_test_support.h"
+#include "tests/support/embedded_render.h"
 
 #include <gtest/gtest.h>
 
@@ -158,8 +159,8 @@ TEST_F(EmbeddedScore, TracksStartWithOneRowAndLoopAfterTheDemo)
 
 TEST_F(EmbeddedScore, RendersTheSameInAnyBlockSizeAndRarelyClips)
 {
-    const int32_t total = 5051 * 1024;
-    std::vector<int16_t> blocks = render(total, 1024);
+    const std::vector<int16_t>& blocks = embedded_song_render();
+    const int32_t total = int32_t(blocks.size());
     int64_t clipped = 0, silent = 0;
     for (int16_t v : blocks) {
         clipped += v == 32766 || v == -32766;

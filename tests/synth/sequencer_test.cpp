@@ -1,6 +1,7 @@
 // Row timing, notes, echo, commands and the output stage of synth_render,
 // and the fast mixer against the literal one.
 #include "synth_test_support.h"
+#include "tests/support/embedded_render.h"
 
 #include "synth/embedded_song.h"
 
@@ -332,10 +333,8 @@ namespace {
 // mix is the score with that track silent; peaks are the tracks' own levels.
 TEST(TwoThreadRender, EqualsTheSingleThreadedRenderAndLeavesTracksOut)
 {
-    const int32_t total = 5051 * 1024;
-    synth_reset();
-    ASSERT_EQ(parse_text(EmbeddedSong), 0);
-    const std::vector<int16_t> single = render(total, 1024);
+    const std::vector<int16_t>& single = embedded_song_render();
+    const int32_t total = int32_t(single.size());
     synth_reset();
     ASSERT_EQ(parse_text(EmbeddedSong), 0);
     std::vector<int16_t> both(static_cast<size_t>(total));

@@ -16,9 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (!within_sample_budget(data, size))
         return -1;
-    Song = SongState{};
-    Synth = SynthState{};
-    synth_init(44100);
+    synth_reset();
     std::vector<char> text(data, data + size);
     text.push_back('\0');
     if (song_parse(text.data()) != 0)

@@ -6,7 +6,8 @@
 
 #include "driver/demo.h"
 #include "synth/embedded_song.h"
-#include "synth_test_support.h"
+#include "synth/synth.h"
+#include "tests/support/embedded_render.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -61,13 +62,8 @@ TEST(SongTool, RenderOfTheEmbeddedScoreEqualsTheDemosSongBuffer)
     EXPECT_EQ(info.channels, 1);
     EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 
-    synth_reset();
-    std::string text = EmbeddedSong;
-    ASSERT_EQ(song_parse(text.data()), 0);
-    const int32_t blocks = demo_prerender(nullptr);
-    ASSERT_EQ(int64_t(blocks) * 1024, DefaultRenderSamples);
-    ASSERT_EQ(rendered.size(), size_t(DefaultRenderSamples));
-    EXPECT_TRUE(std::equal(rendered.begin(), rendered.end(), SongBuffer));
+    ASSERT_EQ(embedded_song_render().size(), size_t(DefaultRenderSamples));
+    EXPECT_EQ(rendered, embedded_song_render());
 }
 
 TEST(SongTool, FlacHoldsTheSameSamples)
