@@ -24,7 +24,7 @@ package=(
 all=(
     "${package[@]}"
     libgtest-dev libbenchmark-dev ffmpeg
-    xvfb xdotool x11-utils
+    xvfb xdotool x11-utils tmux
     clang libclang-rt-14-dev
     lintian
     emscripten chromium imagemagick

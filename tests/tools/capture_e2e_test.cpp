@@ -224,6 +224,22 @@ TEST_F(CaptureEndToEnd, SongOptionCapturesAnotherScore)
     EXPECT_EQ(run.err.substr(0, 30), "velomira-capture: bad.txt:2: e") << run.err;
     EXPECT_NE(run.err.find("    | i1:saha,2,5,30,2300\n"), std::string::npos) << run.err;
     EXPECT_EQ(listing().size(), 2u);   // the two scores, no music
+
+    // Out of memory reading a big score: one line, and the folders and files
+    // already made go again. The limit is the address space the tool has
+    // while it waits to open its first output, plus 8 MB: too little to hold
+    // a 15 MB score.
+    std::ofstream(dir / "big.txt") << "bpm:125\n" << std::string(15 << 20, 'x') << "\n";
+    run = shell(std::string("mkfifo wait.y4m; ") + CAPTURE_BIN + " --y4m wait.y4m -q & n=0\n" +
+                "while [ \"$(cat /proc/$!/wchan)\" != wait_for_partner ] && [ $n -lt 200 ]; do\n"
+                "    sleep 0.05; n=$((n + 1))\n"
+                "done\n"
+                "size=$(awk '/^VmSize/ { print $2 }' /proc/$!/status); kill -KILL $!; wait $!; rm wait.y4m\n"
+                "ulimit -v $((size + 8192)); " +
+                CAPTURE_BIN + " --song big.txt --png stills/new --wav music.wav -q");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "velomira-capture: out of memory\n");
+    EXPECT_EQ(listing(), (std::vector<std::string>{"bad.txt", "big.txt", "small.txt"}));
 }
 
 TEST_F(CaptureEndToEnd, HelpShowsAnExample)
@@ -248,12 +264,14 @@ TEST_P(CaptureUserErrors, OneClearLineAndNothingWritten)
 {
     fs::create_directory(dir / "existing");
     std::ofstream(dir / "afile") << "x";
+    fs::create_symlink("afile", dir / "link.mkv");
     ToolRun run = capture(GetParam().arguments);
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(count_lines(run.err), 1u) << run.err;
     EXPECT_EQ(run.err.rfind("velomira-capture: ", 0), 0u) << run.err;
     EXPECT_NE(run.err.find(GetParam().mentions), std::string::npos) << run.err;
-    EXPECT_EQ(listing(), (std::vector<std::string>{"afile", "existing"}));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"afile", "existing", "link.mkv"}));
+    EXPECT_EQ(read_file(dir / "afile"), "x");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -280,7 +298,31 @@ INSTANTIATE_TEST_SUITE_P(
                       UserError{"--y4m", "--y4m"},
                       UserError{"--video show.avi", "--video show.avi"},
                       UserError{"--video show.mp4 --preset sluggish", "sluggish"},
-                      UserError{"--scale 5 --png stills", "--scale"}));
+                      UserError{"--scale 5 --png stills", "--scale"},
+                      UserError{"--scale 0x2 --png stills", "--scale 0x2: not a whole number from 1 to 4"},
+                      UserError{"--crf 0x10 --video show.mkv", "--crf 0x10: not a whole number from 0 to 63"},
+                      // No output may be the score or another output, through any link.
+                      UserError{"--song afile --wav afile", "--wav afile: the same file as --song afile"},
+                      UserError{"--song afile --y4m afile", "--y4m afile: the same file as --song afile"},
+                      UserError{"--song afile --video link.mkv", "--video link.mkv: the same file as --song afile"},
+                      UserError{"--wav a.mkv --video a.mkv", "--wav a.mkv: the same file as --video a.mkv"},
+                      UserError{"--wav b.png --sheet b.png", "--sheet b.png: the same file as --wav b.png"},
+                      UserError{"--y4m c.mkv --video c.mkv", "--y4m c.mkv: the same file as --video c.mkv"},
+                      UserError{"--png d --sheet d.png --wav d", "--wav d: the same file as --png d"},
+                      UserError{"--png . --y4m frame-00003.png", "the same file as a frame of --png ."},
+                      // Every directory the run made goes again.
+                      UserError{"--png a/b/c --wav nodir/x.wav", "nodir/x.wav"},
+                      // Settings with nothing to apply to, empty and misleading names.
+                      UserError{"--crf 20 --png stills", "--crf 20: only --video uses it"},
+                      UserError{"--preset fast --y4m x.y4m", "--preset fast: only --video uses it"},
+                      UserError{"--scale 2 --wav x.wav --sheet x.png", "--scale 2: only --png, --y4m and --video"},
+                      UserError{"--video ''", "--video: the name is empty"},
+                      UserError{"--sheet ''", "--sheet: the name is empty"},
+                      UserError{"--song ''", "--song: the name is empty"},
+                      UserError{"--sheet board.jpg", "--sheet board.jpg: the storyboard is a PNG image"},
+                      UserError{"--song /dev/zero --wav x.wav", "/dev/zero"},
+                      // libpng's failure is the one line, with the reason.
+                      UserError{"--sheet /dev/full", "cannot write --sheet /dev/full: No space left on device"}));
 
 TEST_F(CaptureEndToEnd, FailureHalfwayTakesEverythingBack)
 {
@@ -409,6 +451,20 @@ TEST_F(CaptureEndToEnd, VideoFilesCarryTheFramesAndTheMusic)
         EXPECT_GE(frame_psnr(dir / "show.mp4", frame, still), 36.0) << "frame " << frame;
         EXPECT_GE(frame_psnr(dir / "show.webm", frame, still), 37.5) << "frame " << frame;
     }
+}
+
+// A video's name is a file name, never an FFmpeg address: "pipe:" does not
+// mean standard output, nor "file:" another file.
+TEST_F(CaptureEndToEnd, VideoNamesAreFileNames)
+{
+    for (const char* name : {"pipe:a.mkv", "file:f.mkv"}) {
+        ToolRun run = capture(std::string("-q --at 1 --video ") + name);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(read_file(dir / "stdout"), "") << name;
+        EXPECT_EQ(read_file(dir / name).substr(0, 4), "\x1a\x45\xdf\xa3") << name;   // Matroska
+        EXPECT_NE(probe(dir / name, "v").find("nb_read_frames=1\n"), std::string::npos) << name;
+    }
+    EXPECT_EQ(listing(), (std::vector<std::string>{"file:f.mkv", "pipe:a.mkv"}));
 }
 
 TEST_F(CaptureEndToEnd, ScaledPicturesArePixelsRepeated)

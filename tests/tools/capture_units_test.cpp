@@ -23,6 +23,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -276,6 +277,15 @@ TEST_F(Files, FifoIsWrittenInPlaceNotReplaced)
     EXPECT_TRUE(fs::is_fifo(fifo));
     EXPECT_EQ(entries(), 1u);
 
+    // Told ahead: in place for a FIFO or a descriptor name, never for a file
+    // (existing or new) or a folder.
+    std::ofstream(dir / "plain.txt") << "x";
+    EXPECT_TRUE(output_in_place(fifo));
+    EXPECT_TRUE(output_in_place("/dev/stdout"));
+    EXPECT_FALSE(output_in_place((dir / "plain.txt").string()));
+    EXPECT_FALSE(output_in_place((dir / "new.png").string()));
+    EXPECT_FALSE(output_in_place(dir.string()));
+
     OutputFile device;
     ASSERT_TRUE(device.open("/dev/null", error)) << error;
     EXPECT_TRUE(device.direct);
@@ -294,6 +304,10 @@ TEST_F(Files, SameFileSeesThroughLinksAndNewNames)
     EXPECT_TRUE(same_file((dir / "new.wav").string(), (dir / "." / "new.wav").string()));
     EXPECT_FALSE(same_file(a, (dir / "new.wav").string()));
     EXPECT_FALSE(same_file((dir / "x.wav").string(), (dir / "y.wav").string()));
+    // A link to a file not written yet names the file it would create.
+    fs::create_symlink("later.wav", dir / "dangling.mkv");
+    EXPECT_TRUE(same_file((dir / "dangling.mkv").string(), (dir / "later.wav").string()));
+    EXPECT_FALSE(same_file((dir / "dangling.mkv").string(), (dir / "x.wav").string()));
 }
 
 TEST_F(Files, UnwritablePlaceIsReportedWithItsPath)
@@ -335,6 +349,14 @@ TEST(FrameWriterThread, WritesInOrderAndStopsAtTheFirstFailure)
     EXPECT_EQ(error, "disk full at 7");
     EXPECT_EQ(written, (std::vector<int64_t>{0, 1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(firstBytes, (std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6}));
+
+    // An exception thrown by the work is a failed frame, not the end of the program.
+    FrameWriter throwing;
+    frame_writer_start(throwing, 4, [](const uint8_t*, int64_t, std::string&) -> bool { throw std::bad_alloc(); });
+    uint8_t bytes[4] = {};
+    frame_writer_push(throwing, bytes, 0);
+    EXPECT_FALSE(frame_writer_finish(throwing, error));
+    EXPECT_EQ(error, "out of memory");
 
     FrameWriter complete;
     int64_t count = 0;

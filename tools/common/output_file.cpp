@@ -230,17 +230,31 @@ void OutputFile::discard()
     }
 }
 
+bool output_in_place(const std::string& destination)
+{
+    bool throughDescriptor = false;
+    const std::string target = resolve_links(destination, throughDescriptor);
+    struct stat existing;
+    return stat(target.c_str(), &existing) == 0 && !S_ISDIR(existing.st_mode) &&
+           (!S_ISREG(existing.st_mode) || throughDescriptor);
+}
+
 bool same_file(const std::string& a, const std::string& b)
 {
+    // The links are followed as open() follows them, so a link to a file
+    // that does not exist yet names the file it would create.
+    bool throughDescriptor = false;
+    const std::string targetA = resolve_links(a, throughDescriptor);
+    const std::string targetB = resolve_links(b, throughDescriptor);
     struct stat sa, sb;
-    const bool aExists = stat(a.c_str(), &sa) == 0, bExists = stat(b.c_str(), &sb) == 0;
+    const bool aExists = stat(targetA.c_str(), &sa) == 0, bExists = stat(targetB.c_str(), &sb) == 0;
     if (aExists && bExists)
         return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     if (aExists != bExists)
         return false;
     std::error_code ignored;
-    return fs::weakly_canonical(fs::absolute(a, ignored), ignored) ==
-           fs::weakly_canonical(fs::absolute(b, ignored), ignored);
+    return fs::weakly_canonical(fs::absolute(targetA, ignored), ignored) ==
+           fs::weakly_canonical(fs::absolute(targetB, ignored), ignored);
 }
 
 void output_signals_install()

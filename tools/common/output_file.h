@@ -27,8 +27,9 @@
 // restart system calls: opening a FIFO that nobody reads ends on Ctrl+C.
 //
 // same_file() tells whether two paths name one file (hard or symbolic links
-// included, or the same new name), for refusing an output that is an input or
-// two outputs that are one file.
+// included, or the same new name, also through a link to it), for refusing an
+// output that is an input or two outputs that are one file; output_in_place()
+// tells ahead whether open() would write a name directly.
 #pragma once
 
 #include <cstdio>
@@ -67,8 +68,14 @@ struct OutputFile {
 // "strerror(errno)" as a string, for messages.
 std::string errno_text();
 
+// True when open() would write destination in place: an existing device,
+// FIFO or terminal, or a name for an open descriptor. Its name then says
+// nothing about what is written into it.
+bool output_in_place(const std::string& destination);
+
 // True when a and b name the same file: the same existing file, through any
-// links, or the same path once made absolute when one does not exist yet.
+// links, or the same path once links are followed and it is made absolute
+// when neither exists yet.
 bool same_file(const std::string& a, const std::string& b);
 
 // SIGINT/SIGTERM set the interrupted flag; SIGPIPE and SIGXFSZ are ignored.

@@ -1,8 +1,8 @@
 #include "tools/velomira-capture/capture_range.h"
 
 #include "show/offline.h"
+#include "tools/common/numbers.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -10,10 +10,7 @@ namespace {
 
 bool parse_count(const std::string& text, int64_t& value)
 {
-    if (text.empty())
-        return false;
-    auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return code == std::errc() && end == text.data() + text.size() && value >= 0;
+    return parse_decimal(text, value) && value >= 0;
 }
 
 std::string seconds_text(double seconds)

@@ -1,8 +1,24 @@
 #include "tools/velomira-capture/frame_writer.h"
 
 #include <cstring>
+#include <exception>
+#include <new>
 
 namespace {
+
+// The work of one frame; an exception (out of memory) is a failed frame,
+// since one escaping the worker would end the program without a word.
+bool do_work(FrameWriter& writer, int32_t slot, std::string& error)
+{
+    try {
+        return writer.work(writer.slots[slot].data(), writer.slotFrame[slot], error);
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    return false;
+}
 
 void run_worker(FrameWriter& writer)
 {
@@ -15,7 +31,7 @@ void run_worker(FrameWriter& writer)
         bool skip = writer.failed;
         guard.unlock();
         std::string error;
-        bool ok = skip || writer.work(writer.slots[slot].data(), writer.slotFrame[slot], error);
+        bool ok = skip || do_work(writer, slot, error);
         guard.lock();
         if (!ok && !writer.failed) {
             writer.failed = true;

@@ -13,7 +13,8 @@
 // worker. The slots, counts and error are guarded by the mutex; a slot's
 // pixels belong to the renderer until pushed and to the worker until it has
 // written them. After the first failed frame the worker writes nothing more;
-// push and finish then return false and finish gives its error.
+// push and finish then return false and finish gives its error. An exception
+// thrown by the work counts as a failed frame, its what() the error.
 #pragma once
 
 #include <condition_variable>

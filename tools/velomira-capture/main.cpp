@@ -7,8 +7,12 @@
 // The music is rendered exactly as the demo renders it; frame k then has show
 // time ceil(k * 1000 / fps) ms and sees the song at the sample playing then
 // (show/offline.h). Every output file appears only when it is complete
-// (tools/common/output_file.h); on any failure or interrupt the files are as
-// they were before the run.
+// (tools/common/output_file.h); on any failure, interrupt or exception the
+// files are as they were before the run.
+//
+// A run, in order: check_options (before anything is touched), plan_run,
+// open_outputs, render_music, write_music, start_video, play_frames,
+// finish_outputs, then the outputs are kept and the summary printed.
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
@@ -33,10 +37,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
-#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -45,13 +52,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* Program = "velomira-capture";
+constexpr const char* Interrupted = "interrupted; nothing written";
 
+// The settings of a run; the output names are kept with the outputs.
 struct Options {
-    std::string y4m;
-    std::string pngDir;
-    std::string wav;
-    std::string video;
-    std::string sheet;
     int32_t crf = -1;
     std::string preset;
     int32_t scale = 1;
@@ -62,46 +66,73 @@ struct Options {
     bool quiet = false;
 };
 
-// Everything written so far, so that a failure can take it all back: the
-// music and the stills are placed as soon as they are complete (a player may
-// open them while the video is still being written), with the files they
-// replaced kept aside until the whole run has succeeded.
+// The numbers as typed, read by check_options.
+struct NumberTexts {
+    std::string at, fps, crf, scale;
+};
+
+// One output the user can ask for: its option, the name given ("" when not
+// asked for) and the file written there. --png writes its frames into
+// Outputs::pngs and --y4m - writes to stdout; their `file` stays unused.
+struct Output {
+    const char* option;
+    std::string name;
+    OutputFile file;
+
+    explicit Output(const char* optionName) : option(optionName) {}
+};
+
+// Everything a run writes, as one list, so that a failure can take it all
+// back: the music and the stills are placed as soon as they are complete (a
+// player may open them while the video is still being written), with the
+// files they replaced kept aside until the whole run has succeeded.
 struct Outputs {
-    OutputFile y4m;
-    std::FILE* y4mStream = nullptr;   // the output file, or stdout for "-"
-    std::string pngDir;
-    bool createdPngDir = false;
-    std::vector<OutputFile> pngs;     // placed PNG files of this run
-    OutputFile wav;
-    OutputFile videoFile;
-    VideoWriter video;
-    OutputFile sheetFile;
+    Output video{"--video"};
+    Output y4m{"--y4m"};
+    Output png{"--png"};
+    Output wav{"--wav"};
+    Output sheet{"--sheet"};
+    std::FILE* y4mStream = nullptr;        // the --y4m file, or stdout for "-"
+    std::vector<std::string> madeDirs;     // folders made for --png, outermost first
+    std::vector<OutputFile> pngs;          // placed PNG files of this run
+    VideoWriter writer;                    // the encoders of --video
     Y4mTables tables;
-    std::unique_ptr<FrameWriter> writer;
+
+    // Every output, in the order the summary names them.
+    std::array<Output*, 5> all() { return {&video, &y4m, &png, &wav, &sheet}; }
 
     void take_back()
     {
-        writer.reset();   // stops the worker before its files go
-        video_close(video);
-        y4m.discard();
-        wav.discard();
-        videoFile.discard();
-        sheetFile.discard();
-        for (OutputFile& png : pngs)
-            png.discard();
+        video_close(writer);
+        for (Output* output : all())
+            output->file.discard();
+        for (OutputFile& frame : pngs)
+            frame.discard();
+        pngs.clear();
+        // Deepest first; a folder that is not empty (something else was put
+        // there meanwhile) is left alone, as fs::remove removes only empty ones.
         std::error_code ignored;
-        if (createdPngDir)
-            fs::remove(pngDir, ignored);
+        for (auto dir = madeDirs.rbegin(); dir != madeDirs.rend(); ++dir)
+            fs::remove(*dir, ignored);
+        madeDirs.clear();
     }
     void keep()
     {
-        y4m.keep();
-        videoFile.keep();
-        sheetFile.keep();
-        wav.keep();
-        for (OutputFile& png : pngs)
-            png.keep();
+        for (Output* output : all())
+            output->file.keep();
+        for (OutputFile& frame : pngs)
+            frame.keep();
     }
+};
+
+// What a run plays and writes, worked out from the options before any work.
+struct Plan {
+    CaptureRange range;              // the frames written
+    int64_t playEnd = 0;             // frames played: from 0 to the range's end, or the whole show for --sheet
+    int32_t width = FrameWidth;      // the written pictures, after --scale
+    int32_t height = FrameHeight;
+    int32_t firstSample = 0;         // the music of the written frames: SongBuffer[firstSample, endSample)
+    int32_t endSample = 0;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -162,19 +193,37 @@ std::string png_name(const std::string& dir, int64_t frame)
     return (fs::path(dir) / name).string();
 }
 
-// Creates the PNG directory if needed and proves it writable before the long
-// work starts.
-bool prepare_png_dir(Outputs& outputs, const std::string& dir, std::string& error)
+// True when file is one of the frames --png writes into dir (frame-NNNNN.png
+// there; the show has fewer than 100000 frames).
+bool is_png_frame(const std::string& dir, const std::string& file)
 {
-    outputs.pngDir = dir;
+    fs::path path(file);
+    std::string leaf = path.filename().string();
+    bool frameName = leaf.size() == 15 && leaf.rfind("frame-", 0) == 0 && leaf.compare(11, 4, ".png") == 0 &&
+                     std::all_of(leaf.begin() + 6, leaf.begin() + 11, [](unsigned char c) { return std::isdigit(c); });
+    return frameName && same_file(dir, path.has_parent_path() ? path.parent_path().string() : ".");
+}
+
+// Creates the PNG folder and any missing folders above it, remembering each
+// one made so that a failure removes them again, then proves it writable
+// before the long work starts.
+bool prepare_png_dir(Outputs& outputs, std::string& error)
+{
+    const std::string& dir = outputs.png.name;
     std::error_code code;
-    if (!fs::exists(dir, code)) {
-        if (!fs::create_directories(dir, code)) {
+    std::vector<fs::path> missing;   // innermost first
+    for (fs::path at = dir; !at.empty() && at != at.parent_path() && !fs::exists(at, code); at = at.parent_path())
+        missing.push_back(at);
+    for (auto at = missing.rbegin(); at != missing.rend(); ++at) {
+        // false without an error: the level was there already ("a/b/" is "a/b").
+        if (fs::create_directory(*at, code)) {
+            outputs.madeDirs.push_back(at->string());
+        } else if (code) {
             error = "cannot create --png directory " + dir + ": " + code.message();
             return false;
         }
-        outputs.createdPngDir = true;
-    } else if (!fs::is_directory(dir, code)) {
+    }
+    if (!fs::is_directory(dir, code)) {
         error = "--png " + dir + " is not a directory";
         return false;
     }
@@ -190,7 +239,7 @@ bool write_png(Outputs& outputs, const uint8_t* pixels, int32_t width, int32_t h
                std::string& error)
 {
     OutputFile file;
-    std::string path = png_name(outputs.pngDir, frame);
+    std::string path = png_name(outputs.png.name, frame);
     if (!file.open(path, error))
         return false;
     if (!png_write_paletted(file.file, pixels, width, height, DemoPalette, error)) {
@@ -203,121 +252,124 @@ bool write_png(Outputs& outputs, const uint8_t* pixels, int32_t width, int32_t h
     return true;
 }
 
-std::string summary(const Options& options, const Outputs& outputs, const CaptureRange& range, double seconds)
+// The frames and the music to write, and the settings the options leave to
+// be checked against the show (the range) and the container (the video).
+bool plan_run(const Options& options, const Outputs& outputs, Plan& plan, std::string& error)
 {
-    int64_t count = range.end - range.first;
-    char text[256];
-    std::snprintf(text, sizeof text, "%lld frame%s (%lld to %lld, %.3f s to %.3f s of the show) at %d fps in %.1f s",
-                  (long long)count, count == 1 ? "" : "s", (long long)range.first, (long long)(range.end - 1),
-                  offline_frame_ms(range.first, options.fps) / 1000.0,
-                  offline_frame_ms(range.end, options.fps) / 1000.0, options.fps, seconds);
-    std::string line = std::string(Program) + ": " + text;
-    std::vector<std::string> written;
-    if (!options.video.empty())
-        written.push_back(options.video);
-    if (!options.y4m.empty())
-        written.push_back(options.y4m == "-" ? "video to stdout" : options.y4m);
-    if (!options.pngDir.empty())
-        written.push_back(std::to_string(outputs.pngs.size()) + (outputs.pngs.size() == 1 ? " PNG in " : " PNGs in ") +
-                          options.pngDir);
-    if (!options.wav.empty())
-        written.push_back(options.wav);
-    if (!options.sheet.empty())
-        written.push_back(options.sheet);
-    if (written.empty())
-        written.push_back("no output");
-    for (size_t i = 0; i < written.size(); ++i)
-        line += (i == 0 ? ": " : ", ") + written[i];
-    return line;
+    int64_t lastFrame = offline_last_frame(options.fps);
+    plan.range = {0, lastFrame + 1};
+    if (!options.frames.empty() && !capture_range_parse(options.frames, lastFrame, plan.range, error))
+        return false;
+    if (options.at >= 0 && !capture_range_at(options.at, options.fps, lastFrame, plan.range, error))
+        return false;
+    if (outputs.y4m.name == "-" && isatty(fileno(stdout))) {
+        error = "--y4m -: standard output is a terminal; pipe it into a program or give a file name";
+        return false;
+    }
+    const std::string& video = outputs.video.name;
+    if (!video.empty() && !(error = video_check_settings(video, options.crf, options.preset)).empty()) {
+        error = "--video " + video + ": " + error;
+        return false;
+    }
+    // The storyboard needs the whole show, whatever the other outputs take.
+    plan.playEnd = outputs.sheet.name.empty() ? plan.range.end : lastFrame + 1;
+    plan.width = FrameWidth * options.scale;
+    plan.height = FrameHeight * options.scale;
+    plan.firstSample =
+        std::min(offline_song_position(offline_frame_ms(plan.range.first, options.fps)), SongBufferSamples);
+    plan.endSample = std::min(offline_song_position(offline_frame_ms(plan.range.end, options.fps)), SongBufferSamples);
+    return true;
 }
 
-int run(const Options& options)
+// Opens every output before the long work, so a bad path fails at once.
+bool open_outputs(Outputs& outputs, std::string& error)
 {
-    Outputs outputs;
-    std::string error;
-    int64_t lastFrame = offline_last_frame(options.fps);
-    CaptureRange range{0, lastFrame + 1};
-    if (!options.frames.empty() && !capture_range_parse(options.frames, lastFrame, range, error))
-        return fail(outputs, error);
-    if (options.at >= 0 && !capture_range_at(options.at, options.fps, lastFrame, range, error))
-        return fail(outputs, error);
-    if (options.y4m == "-" && isatty(fileno(stdout)))
-        return fail(outputs, "--y4m -: standard output is a terminal; pipe it into a program or give a file name");
-    if (!options.video.empty() && !(error = video_check_settings(options.video, options.crf, options.preset)).empty())
-        return fail(outputs, "--video " + options.video + ": " + error);
-    int32_t width = FrameWidth * options.scale;
-    int32_t height = FrameHeight * options.scale;
-
-    // Open every output before the long work, so a bad path fails at once.
-    if (!options.y4m.empty()) {
-        if (options.y4m == "-") {
+    for (Output* output : outputs.all()) {
+        if (output->name.empty())
+            continue;
+        if (output == &outputs.png) {
+            if (!prepare_png_dir(outputs, error))
+                return false;
+        } else if (output == &outputs.y4m && output->name == "-") {
             outputs.y4mStream = stdout;
-        } else {
-            if (!outputs.y4m.open(options.y4m, error))
-                return fail(outputs, "--y4m: " + error);
-            outputs.y4mStream = outputs.y4m.file;
+        } else if (!output->file.open(output->name, error)) {
+            error = std::string(output->option) + ": " + error;
+            return false;
         }
     }
-    if (!options.pngDir.empty() && !prepare_png_dir(outputs, options.pngDir, error))
-        return fail(outputs, error);
-    if (!options.wav.empty() && !outputs.wav.open(options.wav, error))
-        return fail(outputs, "--wav: " + error);
-    if (!options.video.empty() && !outputs.videoFile.open(options.video, error))
-        return fail(outputs, "--video: " + error);
-    if (!options.sheet.empty() && !outputs.sheetFile.open(options.sheet, error))
-        return fail(outputs, "--sheet: " + error);
+    if (outputs.y4m.file.file)
+        outputs.y4mStream = outputs.y4m.file.file;
+    return true;
+}
 
-    Progress progress;
-    progress.enabled = !options.quiet && isatty(fileno(stderr));
-    // The storyboard needs the whole show, whatever the other outputs take.
-    int64_t playEnd = options.sheet.empty() ? range.end : lastFrame + 1;
-    progress.total = playEnd;
-    if (progress.enabled)
-        std::fprintf(stderr, "%s: rendering the music...", Program), std::fflush(stderr);
-    Clock::time_point start = Clock::now();
-
+// The music, rendered exactly as the demo renders it, and the palette.
+bool render_music(const Options& options, std::string& error)
+{
     synth_init(44100);
     if (!options.song.empty() && score_load(options.song, error) < 0)
-        return fail(outputs, error);
-    if (options.song.empty() && song_parse(EmbeddedSong) < 0)
-        return fail(outputs, std::string("the built-in song does not parse: ") + song_error());
+        return false;
+    if (options.song.empty() && song_parse(EmbeddedSong) < 0) {
+        error = std::string("the built-in song does not parse: ") + song_error();
+        return false;
+    }
     demo_prerender(nullptr);
     demo_build_palette();
+    return true;
+}
 
-    // The music of the written frames, for the WAV file and the video.
-    int32_t firstSample = std::min(offline_song_position(offline_frame_ms(range.first, options.fps)), SongBufferSamples);
-    int32_t endSample = std::min(offline_song_position(offline_frame_ms(range.end, options.fps)), SongBufferSamples);
-    // The music first: a player reading the video from a pipe finds the
-    // finished WAV beside it when the first frame arrives.
-    if (!options.wav.empty()) {
-        if (!wav_write_song(outputs.wav.file, firstSample, endSample, error))
-            return fail(outputs, "cannot write " + options.wav + ": " + error);
-        if (!outputs.wav.place(error))
-            return fail(outputs, error);
+// The music of the written frames, placed at once: a player reading the
+// video from a pipe finds the finished WAV beside it when the first frame
+// arrives.
+bool write_music(Outputs& outputs, const Plan& plan, std::string& error)
+{
+    Output& wav = outputs.wav;
+    if (wav.name.empty())
+        return true;
+    if (!wav_write_song(wav.file.file, plan.firstSample, plan.endSample, error)) {
+        error = "cannot write " + wav.name + ": " + error;
+        return false;
     }
+    return wav.file.place(error);
+}
+
+// The Y4M header and the video encoders, before the first frame.
+bool start_video(const Options& options, Outputs& outputs, const Plan& plan, std::string& error)
+{
     if (outputs.y4mStream) {
         y4m_build_tables(outputs.tables, DemoPalette);
-        std::fputs(y4m_header(options.fps, width, height).c_str(), outputs.y4mStream);
+        std::fputs(y4m_header(options.fps, plan.width, plan.height).c_str(), outputs.y4mStream);
     }
-    if (!options.video.empty()) {
-        VideoSettings settings;
-        settings.width = width;
-        settings.height = height;
-        settings.fps = options.fps;
-        settings.crf = options.crf;
-        settings.preset = options.preset;
-        settings.firstSample = firstSample;
-        settings.endSample = endSample;
-        // A device or a FIFO is written in place; MP4 cannot be, as its
-        // index is moved to the front at the end (video_open refuses).
-        const OutputFile& file = outputs.videoFile;
-        std::string path = file.direct ? file.path : file.tempPath;
-        if (!video_open(outputs.video, options.video, path, file.direct, settings, DemoPalette, error))
-            return fail(outputs, "--video " + options.video + ": " + error);
+    const Output& video = outputs.video;
+    if (video.name.empty())
+        return true;
+    VideoSettings settings;
+    settings.width = plan.width;
+    settings.height = plan.height;
+    settings.fps = options.fps;
+    settings.crf = options.crf;
+    settings.preset = options.preset;
+    settings.firstSample = plan.firstSample;
+    settings.endSample = plan.endSample;
+    // A device or a FIFO is written in place; MP4 cannot be, as its index is
+    // moved to the front at the end (video_open refuses).
+    std::string path = video.file.direct ? video.file.path : video.file.tempPath;
+    if (!video_open(outputs.writer, video.name, path, video.file.direct, settings, DemoPalette, error)) {
+        error = "--video " + video.name + ": " + error;
+        return false;
     }
+    return true;
+}
 
-    // What the worker does with each written frame.
-    bool anyFrames = outputs.y4mStream || !options.pngDir.empty() || !options.video.empty();
+// Plays the show from its first frame to plan.playEnd: the frames of the
+// range go to the writing thread, the storyboard's stills into sheet.
+bool play_frames(const Options& options, Outputs& outputs, const Plan& plan, Sheet& sheet, Progress& progress,
+                 std::string& error)
+{
+    const int32_t width = plan.width, height = plan.height;
+    const bool anyFrames = outputs.y4mStream || !outputs.png.name.empty() || !outputs.video.name.empty();
+    // What the worker does with each written frame. Its buffers are declared
+    // before the writer, which is destroyed first and so stops the worker
+    // before they go, however this function is left.
     std::vector<uint8_t> scaled(options.scale > 1 ? size_t(width) * size_t(height) : 0);
     std::vector<uint8_t> planes(outputs.y4mStream ? size_t(width) * size_t(height) * 3 / 2 : 0);
     FrameWork work = [&](const uint8_t* frame, int64_t index, std::string& why) {
@@ -327,26 +379,24 @@ int run(const Options& options)
             image = scaled.data();
         }
         if (outputs.y4mStream && !y4m_frame(outputs.y4mStream, outputs.tables, image, width, height, planes.data())) {
-            why = "cannot write --y4m " + options.y4m + ": " + errno_text();
+            why = "cannot write --y4m " + outputs.y4m.name + ": " + errno_text();
             return false;
         }
-        if (!options.pngDir.empty() && !write_png(outputs, image, width, height, index, why))
+        if (!outputs.png.name.empty() && !write_png(outputs, image, width, height, index, why))
             return false;
-        if (!options.video.empty() && !video_frame(outputs.video, image, why)) {
-            why = "cannot write --video " + options.video + ": " + why;
+        if (!outputs.video.name.empty() && !video_frame(outputs.writer, image, why)) {
+            why = "cannot write --video " + outputs.video.name + ": " + why;
             return false;
         }
         return true;
     };
-    if (anyFrames) {
-        outputs.writer = std::make_unique<FrameWriter>();
-        frame_writer_start(*outputs.writer, FramePixels, work);
-    }
+    FrameWriter writer;
+    if (anyFrames)
+        frame_writer_start(writer, FramePixels, work);
 
-    Sheet sheet;
     std::vector<SheetStill> stills;
     size_t nextStill = 0;
-    if (!options.sheet.empty()) {
+    if (!outputs.sheet.name.empty()) {
         stills = sheet_stills(options.fps);
         sheet_start(sheet, int32_t(stills.size()));
     }
@@ -354,11 +404,14 @@ int run(const Options& options)
     static uint8_t pixels[FramePixels];
     offline_start();
     progress.start = Clock::now();
-    for (int64_t frame = 0; frame < playEnd; ++frame) {
-        if (output_interrupted())
-            return fail(outputs, "interrupted; nothing written");
+    for (int64_t frame = 0; frame < plan.playEnd; ++frame) {
+        if (output_interrupted()) {
+            error = Interrupted;
+            return false;
+        }
         offline_play_frame(pixels, frame, options.fps);
-        if (anyFrames && frame >= range.first && frame < range.end && !frame_writer_push(*outputs.writer, pixels, frame))
+        bool written = frame >= plan.range.first && frame < plan.range.end;
+        if (anyFrames && written && !frame_writer_push(writer, pixels, frame))
             break;   // the writer's error is reported below
         if (nextStill < stills.size() && stills[nextStill].frame == frame) {
             sheet_place(sheet, int32_t(nextStill), pixels, ShowBar, stills[nextStill].ms);
@@ -366,75 +419,211 @@ int run(const Options& options)
         }
         progress.update(frame + 1);
     }
-    if (anyFrames && !frame_writer_finish(*outputs.writer, error))
-        return fail(outputs, error);
-    if (output_interrupted())
-        return fail(outputs, "interrupted; nothing written");
-    progress.update(playEnd, true);
-    progress.finish();
-
-    if (!options.video.empty()) {
-        if (!video_finish(outputs.video, error))
-            return fail(outputs, "cannot write --video " + options.video + ": " + error);
-        video_close(outputs.video);
+    if (anyFrames && !frame_writer_finish(writer, error))
+        return false;
+    if (output_interrupted()) {
+        error = Interrupted;
+        return false;
     }
-    if (!options.sheet.empty() &&
-        !png_write_paletted(outputs.sheetFile.file, sheet.pixels.data(), SheetWidth, sheet.height, DemoPalette, error))
-        return fail(outputs, "cannot write --sheet " + options.sheet + ": " + error);
-    if (outputs.y4m.file && !outputs.y4m.place(error))
-        return fail(outputs, error);
-    if (outputs.videoFile.file && !outputs.videoFile.place(error))
-        return fail(outputs, error);
-    if (outputs.sheetFile.file && !outputs.sheetFile.place(error))
-        return fail(outputs, error);
-    if (outputs.y4mStream == stdout && std::fflush(stdout) != 0)
-        return fail(outputs, "cannot write --y4m to stdout: " + errno_text());
-    outputs.keep();
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::fprintf(stderr, "%s\n", summary(options, outputs, range, seconds).c_str());
-    return 0;
+    progress.update(plan.playEnd, true);
+    progress.finish();
+    return true;
 }
 
-// The numbers (decimal, finite) and the output names (not empty, no two the
-// same file); "" when all is well, else the message.
-std::string check_options(const CLI::App& app, const std::string& atText, const std::string& fpsText,
-                          Options& options)
+// The end of the video, the storyboard, then every file still open put in
+// place.
+bool finish_outputs(Outputs& outputs, const Sheet& sheet, std::string& error)
 {
-    int64_t fps = OfflineMaxFps;
-    if (app.count("--fps") && (!parse_decimal(fpsText, fps) || fps < 1 || fps > OfflineMaxFps))
-        return "--fps " + fpsText + ": not a whole number from 1 to 75";
-    options.fps = int32_t(fps);
-    if (app.count("--at")) {
-        if (!parse_decimal(atText, options.at))
-            return "--at " + atText + ": not a number of seconds";
-        if (options.at < 0)
-            return "--at " + atText + ": the show time cannot be negative";
+    const std::string& video = outputs.video.name;
+    if (!video.empty()) {
+        if (!video_finish(outputs.writer, error)) {
+            error = "cannot write --video " + video + ": " + error;
+            return false;
+        }
+        video_close(outputs.writer);
     }
-    struct Named {
-        const char* option;
-        std::string path;   // as given
-        std::string file;   // "-" is standard output
-    };
-    std::vector<Named> outputs;
-    for (auto [option, path] : {std::pair{"--y4m", &options.y4m}, {"--png", &options.pngDir}, {"--wav", &options.wav}}) {
-        if (!app.count(option))
+    Output& board = outputs.sheet;
+    if (!board.name.empty() &&
+        !png_write_paletted(board.file.file, sheet.pixels.data(), SheetWidth, sheet.height, DemoPalette, error)) {
+        error = "cannot write --sheet " + board.name + ": " + error;
+        return false;
+    }
+    for (Output* output : outputs.all())
+        if (output->file.file && !output->file.place(error))
+            return false;
+    if (outputs.y4mStream == stdout && std::fflush(stdout) != 0) {
+        error = "cannot write --y4m to stdout: " + errno_text();
+        return false;
+    }
+    return true;
+}
+
+std::string summary(const Options& options, Outputs& outputs, const CaptureRange& range, double seconds)
+{
+    int64_t count = range.end - range.first;
+    char text[256];
+    std::snprintf(text, sizeof text, "%lld frame%s (%lld to %lld, %.3f s to %.3f s of the show) at %d fps in %.1f s",
+                  (long long)count, count == 1 ? "" : "s", (long long)range.first, (long long)(range.end - 1),
+                  offline_frame_ms(range.first, options.fps) / 1000.0,
+                  offline_frame_ms(range.end, options.fps) / 1000.0, options.fps, seconds);
+    std::string line = std::string(Program) + ": " + text;
+    std::vector<std::string> written;
+    for (const Output* output : outputs.all()) {
+        if (output->name.empty())
             continue;
-        if (path->empty())
-            return std::string(option) + ": the name is empty";
-        std::string file = *path == "-" ? "/dev/stdout" : *path;
-        for (const Named& earlier : outputs)
-            if (same_file(earlier.file, file))
-                return std::string(option) + " " + *path + ": the same file as " + earlier.option + " " + earlier.path;
-        outputs.push_back({option, *path, file});
+        if (output == &outputs.y4m && output->name == "-")
+            written.push_back("video to stdout");
+        else if (output == &outputs.png)
+            written.push_back(std::to_string(outputs.pngs.size()) +
+                              (outputs.pngs.size() == 1 ? " PNG in " : " PNGs in ") + output->name);
+        else
+            written.push_back(output->name);
+    }
+    if (written.empty())
+        written.push_back("no output");
+    for (size_t i = 0; i < written.size(); ++i)
+        line += (i == 0 ? ": " : ", ") + written[i];
+    return line;
+}
+
+// The whole run after the options are checked; false with error set when it
+// fails (the caller takes the outputs back).
+bool run(const Options& options, Outputs& outputs, std::string& error)
+{
+    Plan plan;
+    if (!plan_run(options, outputs, plan, error) || !open_outputs(outputs, error))
+        return false;
+
+    Progress progress;
+    progress.enabled = !options.quiet && isatty(fileno(stderr));
+    progress.total = plan.playEnd;
+    if (progress.enabled)
+        std::fprintf(stderr, "%s: rendering the music...", Program), std::fflush(stderr);
+    Clock::time_point start = Clock::now();
+    Sheet sheet;
+    if (!render_music(options, error) || !write_music(outputs, plan, error) ||
+        !start_video(options, outputs, plan, error) || !play_frames(options, outputs, plan, sheet, progress, error) ||
+        !finish_outputs(outputs, sheet, error)) {
+        progress.finish();   // the message gets a line of its own
+        return false;
+    }
+    outputs.keep();
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::fprintf(stderr, "%s\n", summary(options, outputs, plan.range, seconds).c_str());
+    return true;
+}
+
+// Reads a whole number from min to max given to option; "" when it is one.
+std::string read_whole(const char* option, const std::string& text, int64_t min, int64_t max, int32_t& value)
+{
+    int64_t read = 0;
+    if (!parse_decimal(text, read) || read < min || read > max)
+        return std::string(option) + " " + text + ": not a whole number from " + std::to_string(min) + " to " +
+               std::to_string(max);
+    value = int32_t(read);
+    return "";
+}
+
+// The numbers: decimal, finite, in range.
+std::string check_numbers(const CLI::App& app, const NumberTexts& texts, Options& options)
+{
+    std::string problem;
+    if (app.count("--fps") && !(problem = read_whole("--fps", texts.fps, 1, OfflineMaxFps, options.fps)).empty())
+        return problem;
+    if (app.count("--at")) {
+        if (!parse_decimal(texts.at, options.at))
+            return "--at " + texts.at + ": not a number of seconds";
+        if (options.at < 0)
+            return "--at " + texts.at + ": the show time cannot be negative";
+    }
+    if (app.count("--crf") && !(problem = read_whole("--crf", texts.crf, 0, 63, options.crf)).empty())
+        return problem;
+    if (app.count("--scale") && !(problem = read_whole("--scale", texts.scale, 1, MaxScale, options.scale)).empty())
+        return problem;
+    return "";
+}
+
+bool ends_in_png(const std::string& name)
+{
+    std::string tail = name.size() >= 4 ? name.substr(name.size() - 4) : "";
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return tail == ".png";
+}
+
+// The names: none empty, the storyboard's a PNG name, and no output the same
+// file as the score or as another output, through any link.
+std::string check_names(const CLI::App& app, const Options& options, Outputs& outputs)
+{
+    struct Named {
+        std::string option;
+        std::string name;   // as given
+        std::string file;   // "-" is standard output
+        bool folder;        // --png: its frames are files in it
+    };
+    std::vector<Named> named;
+    if (app.count("--song")) {
+        if (options.song.empty())
+            return "--song: the name is empty";
+        named.push_back({"--song", options.song, options.song, false});
+    }
+    for (Output* output : outputs.all()) {
+        if (!app.count(output->option))
+            continue;
+        const std::string& name = output->name;
+        if (name.empty())
+            return std::string(output->option) + ": the name is empty";
+        // A device or a pipe has no name to keep honest.
+        if (output == &outputs.sheet && !ends_in_png(name) && !output_in_place(name))
+            return "--sheet " + name + ": the storyboard is a PNG image; end the name in .png";
+        Named current{output->option, name, output == &outputs.y4m && name == "-" ? "/dev/stdout" : name,
+                      output == &outputs.png};
+        for (const Named& earlier : named) {
+            if (same_file(earlier.file, current.file))
+                return current.option + " " + name + ": the same file as " + earlier.option + " " + earlier.name;
+            const Named* folder = earlier.folder ? &earlier : current.folder ? &current : nullptr;
+            const Named& file = folder == &earlier ? current : earlier;
+            if (folder && is_png_frame(folder->file, file.file))
+                return file.option + " " + file.name + ": the same file as a frame of " + folder->option + " " +
+                       folder->name;
+        }
+        named.push_back(current);
     }
     return "";
 }
 
-} // namespace
+// The settings that only some outputs use, refused when none of them is
+// asked for rather than silently ignored.
+std::string check_settings_used(const CLI::App& app, const NumberTexts& texts, const Options& options,
+                                const Outputs& outputs)
+{
+    if (outputs.video.name.empty()) {
+        if (app.count("--crf"))
+            return "--crf " + texts.crf + ": only --video uses it, and no --video is given";
+        if (app.count("--preset"))
+            return "--preset " + options.preset + ": only --video uses it, and no --video is given";
+    }
+    if (app.count("--scale") && outputs.png.name.empty() && outputs.y4m.name.empty() && outputs.video.name.empty())
+        return "--scale " + texts.scale + ": only --png, --y4m and --video use it, and none of them is given";
+    return "";
+}
 
-int main(int argc, char** argv)
+// Everything the options can be checked for before any work; "" when all is
+// well, else the message.
+std::string check_options(const CLI::App& app, const NumberTexts& texts, Options& options, Outputs& outputs)
+{
+    std::string problem = check_numbers(app, texts, options);
+    if (problem.empty())
+        problem = check_names(app, options, outputs);
+    if (problem.empty())
+        problem = check_settings_used(app, texts, options, outputs);
+    return problem;
+}
+
+// The command line, its checks and the run; the exit status.
+int capture(int argc, char** argv, Outputs& outputs)
 {
     Options options;
+    NumberTexts texts;
     CLI::App app{"Plays the Velomira show offline at a fixed frame rate and writes its frames and music.\n"
                  "The same command always gives the same files; no display or sound device is needed.",
                  Program};
@@ -446,38 +635,38 @@ int main(int argc, char** argv)
                "  velomira-capture --y4m show.y4m --wav show.wav   the whole show and its music\n"
                "  velomira-capture --wav show.wav --y4m - | ffmpeg -i - -i show.wav -c:v libx264 -pix_fmt yuv420p "
                "-c:a aac -shortest show.mp4");
-    app.add_option("--y4m", options.y4m, "Write YUV4MPEG2 video (4:2:0, full range) to FILE; - for stdout")
+    app.add_option(outputs.y4m.option, outputs.y4m.name,
+                   "Write YUV4MPEG2 video (4:2:0, full range) to FILE; - for stdout")
         ->option_text("FILE");
-    app.add_option("--video", options.video,
+    app.add_option(outputs.video.option, outputs.video.name,
                    "Write a finished video with the music to FILE: .mp4 (H.264, AAC), .mkv (H.264, FLAC) or "
                    ".webm (VP9, Opus)")
         ->option_text("FILE");
-    app.add_option("--crf", options.crf,
+    app.add_option("--crf", texts.crf,
                    "Video quality, lower is better and bigger (default 18 for H.264, 32 for VP9)")
-        ->option_text("N")
-        ->check(CLI::Range(0, 63));
+        ->option_text("N");
     app.add_option("--preset", options.preset,
                    "Encoder speed: an x264 preset (default superfast) or a VP9 deadline (default realtime)")
         ->option_text("NAME");
-    app.add_option("--scale", options.scale, "Enlarge every picture output N times, nearest neighbour (1 to 4)")
-        ->option_text("N")
-        ->check(CLI::Range(1, MaxScale));
-    app.add_option("--sheet", options.sheet,
+    app.add_option("--scale", texts.scale, "Enlarge every picture output N times, nearest neighbour (1 to 4)")
+        ->option_text("N");
+    app.add_option(outputs.sheet.option, outputs.sheet.name,
                    "Write a storyboard PNG: a still from each keyframe section of the show, with bar and time")
         ->option_text("FILE.png");
-    app.add_option("--png", options.pngDir, "Write one 8-bit paletted PNG per frame, DIR/frame-00000.png ...")
+    app.add_option(outputs.png.option, outputs.png.name,
+                   "Write one 8-bit paletted PNG per frame, DIR/frame-00000.png ...")
         ->option_text("DIR");
-    app.add_option("--wav", options.wav, "Write the music of the captured frames, 44100 Hz 16-bit stereo")
+    app.add_option(outputs.wav.option, outputs.wav.name,
+                   "Write the music of the captured frames, 44100 Hz 16-bit stereo")
         ->option_text("FILE");
     CLI::Option* frames = app.add_option("--frames", options.frames,
                                          "Write only frames FIRST to END-1 (END may be left out: to the end); "
                                          "earlier frames are still played")
                               ->option_text("FIRST:END");
-    std::string atText, fpsText;
-    app.add_option("--at", atText, "Write only the frame on screen SECONDS into the show")
+    app.add_option("--at", texts.at, "Write only the frame on screen SECONDS into the show")
         ->option_text("SECONDS")
         ->excludes(frames);
-    app.add_option("--fps", fpsText, "Frames per second, 1 to 75 (default 75: every frame one show tick)")
+    app.add_option("--fps", texts.fps, "Frames per second, 1 to 75 (default 75: every frame one show tick)")
         ->option_text("N");
     app.add_option("--song", options.song,
                    "Play this score file instead of the embedded one (the show keeps the embedded "
@@ -493,12 +682,29 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: %s (see --help)\n", Program, e.what());
         return 2;
     }
-    std::string problem = check_options(app, atText, fpsText, options);
+    std::string problem = check_options(app, texts, options, outputs);
     if (!problem.empty()) {
         std::fprintf(stderr, "%s: %s\n", Program, problem.c_str());
         return 2;
     }
 
     output_signals_install();
-    return run(options);
+    std::string error;
+    return run(options, outputs, error) ? 0 : fail(outputs, error);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Whatever is thrown (out of memory, a thread that cannot start) ends the
+    // run as any failure does: one line, and the outputs taken back.
+    Outputs outputs;
+    try {
+        return capture(argc, argv, outputs);
+    } catch (const std::bad_alloc&) {
+        return fail(outputs, "out of memory");
+    } catch (const std::exception& e) {
+        return fail(outputs, e.what());
+    }
 }

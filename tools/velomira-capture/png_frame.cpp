@@ -2,11 +2,15 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <csetjmp>
+#include <cstring>
 
 namespace {
 
-// libpng reports errors by longjmp; the message is kept for the caller.
+// libpng reports errors by longjmp; the message is kept for the caller, who
+// prints it as part of one line. Left to itself libpng would print its own
+// "libpng error: ..." line first, and warnings too.
 void on_png_error(png_structp png, png_const_charp message)
 {
     *static_cast<std::string*>(png_get_error_ptr(png)) = message;
@@ -14,6 +18,20 @@ void on_png_error(png_structp png, png_const_charp message)
 }
 
 void on_png_warning(png_structp, png_const_charp) {}
+
+// libpng's own writer says only "Write Error"; this one says why (a full
+// disk, a file size limit).
+void on_png_write(png_structp png, png_bytep data, size_t length)
+{
+    if (std::fwrite(data, 1, length, static_cast<std::FILE*>(png_get_io_ptr(png))) != length)
+        png_error(png, std::strerror(errno));
+}
+
+void on_png_flush(png_structp png)
+{
+    if (std::fflush(static_cast<std::FILE*>(png_get_io_ptr(png))) != 0)
+        png_error(png, std::strerror(errno));
+}
 
 } // namespace
 
@@ -40,7 +58,7 @@ bool png_write_paletted(std::FILE* out, const uint8_t* pixels, int32_t width, in
         error = message;
         return false;
     }
-    png_init_io(png, out);
+    png_set_write_fn(png, out, on_png_write, on_png_flush);
     // Flat palette regions compress best unfiltered; level 6 is zlib's default
     // balance of size and speed.
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);

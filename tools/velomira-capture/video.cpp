@@ -316,7 +316,12 @@ bool video_open(VideoWriter& writer, const std::string& name, const std::string&
     av_log_set_level(AV_LOG_QUIET);
     writer.fps = settings.fps;
     y4m_build_tables(writer.tables, palette);
-    int code = avformat_alloc_output_context2(&writer.format, nullptr, container->muxer, path.c_str());
+    // FFmpeg reads a name as an address: "pipe:a.mkv" would go to standard
+    // output and "file:f.mkv" to "f.mkv". With "file:" in front a path is
+    // always that file. The muxer keeps the address and the MP4 muxer opens
+    // it again to move its index to the front, so both get the same one.
+    const std::string address = "file:" + path;
+    int code = avformat_alloc_output_context2(&writer.format, nullptr, container->muxer, address.c_str());
     if (code < 0) {
         error = "cannot start the " + std::string(container->muxer) + " muxer: " + av_text(code);
         return false;
@@ -350,7 +355,7 @@ bool video_open(VideoWriter& writer, const std::string& name, const std::string&
     if (!prepare_music(writer, settings.firstSample, settings.endSample, error))
         return false;
 
-    if ((code = avio_open(&writer.format->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) {
+    if ((code = avio_open(&writer.format->pb, address.c_str(), AVIO_FLAG_WRITE)) < 0) {
         error = av_text(code);
         return false;
     }

@@ -66,7 +66,7 @@ int32_t video_default_crf(const std::string& container);
 std::string video_default_preset(const std::string& container);
 
 // name is the user's file name (it picks the container), path where to
-// write; streamed: path is a pipe or a device, which cannot be read back
+// write (a file name, never read as an FFmpeg address); streamed: path is a pipe or a device, which cannot be read back
 // or seeked (refused for MP4, whose index is moved to the front at the end).
 bool video_open(VideoWriter& writer, const std::string& name, const std::string& path, bool streamed,
                 const VideoSettings& settings, const PaletteEntry* palette, std::string& error);

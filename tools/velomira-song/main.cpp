@@ -10,9 +10,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <exception>
 #include <iostream>
+#include <new>
+#include <optional>
 
-int main(int argc, char** argv)
+namespace {
+
+int run(int argc, char** argv)
 {
     CLI::App app{"Render, check and print Velomira scores.\n\n"
                  "Examples:\n"
@@ -38,17 +44,17 @@ int main(int argc, char** argv)
 
     app.add_subcommand("print", "write the embedded score to standard output");
 
-    PlayOptions play;
-    std::string loop;
+    PlayArguments play;
+    std::string from, loop, solo, mute;
     CLI::App* playCommand = app.add_subcommand(
         "play", "play a score through the sound device; in a terminal: a status line and the keys "
                 "space (pause), left/right (one bar back/forward), q (quit). A bar is 16 rows of the "
                 "score's tempo, from row 0");
     playCommand->add_option("SONG", play.song, "score file, or - for the embedded score")->required();
-    playCommand->add_option("--from", play.from, "start at this bar")->check(CLI::NonNegativeNumber);
+    playCommand->add_option("--from", from, "start at this bar")->option_text("BAR");
     playCommand->add_option("--loop", loop, "repeat bars A to B-1")->option_text("A:B");
-    playCommand->add_option("--solo", play.solo, "hear only these tracks")->option_text("T,...");
-    playCommand->add_option("--mute", play.mute, "do not hear these tracks")->option_text("T,...");
+    playCommand->add_option("--solo", solo, "hear only these tracks")->option_text("T,...");
+    playCommand->add_option("--mute", mute, "do not hear these tracks")->option_text("T,...");
     playCommand->add_flag("--watch", play.watch,
                           "re-render on every save of SONG and continue in the same bar; a bad save keeps "
                           "the last good version playing and shows the checker's message");
@@ -82,14 +88,40 @@ int main(int argc, char** argv)
     if (*check)
         return song_tool_check(song, std::cout);
     if (*playCommand) {
+        // Read as texts, so that every number goes through one reader.
+        auto given = [&](const char* name, const std::string& text) {
+            return playCommand->count(name) ? std::optional<std::string>(text) : std::nullopt;
+        };
+        play.from = given("--from", from);
+        play.loop = given("--loop", loop);
+        play.solo = given("--solo", solo);
+        play.mute = given("--mute", mute);
+        PlayOptions options;
         std::string message;
-        if (!loop.empty() && play_parse_loop(loop, play.loopFirst, play.loopEnd, message) < 0) {
+        if (play_read_options(play, options, message) < 0) {
             std::cerr << "velomira-song: " << message << "\n";
             return 2;
         }
-        return song_tool_play(play);
+        return song_tool_play(options);
     }
     if (*look)
         return song_tool_look(song, picture);
     return song_tool_print(std::cout);
+}
+
+}   // namespace
+
+// Every failure ends in one message and a status, never in an abort: memory
+// runs out on a score or a length asking for more than the machine has.
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("velomira-song: out of memory (the score or the length asks for more than this machine gives)\n",
+                   stderr);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "velomira-song: %s\n", error.what());
+    }
+    return 1;
 }

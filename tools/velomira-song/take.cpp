@@ -1,19 +1,43 @@
 #include "take.h"
 
 #include "playback/playback.h"
-#include "synth/embedded_song.h"
 #include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
+#include "tools/common/numbers.h"
 
-#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// The length of all instruments' sounds together, from a parse that renders
+// nothing (as the checker's), so that it costs little for any text.
+int64_t instrument_samples(const std::string& text)
+{
+    synth_reset();
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back('\0');
+    song_parse_checked(copy.data(), nullptr, false);
+    int64_t total = 0;
+    for (const Instrument& instrument : Song.instruments)
+        total += instrument.sampleLength;
+    return total;
+}
+
+}   // namespace
 
 int take_render(const std::string& name, const std::string& text, int32_t length, uint32_t heard, Take& take,
                 std::string& message)
 {
-    Song = SongState{};
-    Synth = SynthState{};
-    synth_init(44100);
+    const int64_t instruments = instrument_samples(text);
+    if (instruments > MaxTakeInstrumentSamples) {
+        message = name + ": error: the instruments' sounds are " + std::to_string(instruments) +
+                  " samples long together, more than the " + std::to_string(MaxTakeInstrumentSamples) + " (" +
+                  std::to_string(MaxTakeInstrumentSamples / SongSampleRate) +
+                  " s of sound) that render in reasonable time";
+        return -1;
+    }
+    synth_reset();
     if (score_parse_text(name, text, message) < 0)
         return -1;
     take.played = song_played_tracks();
@@ -26,10 +50,6 @@ int take_render(const std::string& name, const std::string& text, int32_t length
 
 int take_read_score(const std::string& path, std::string& text, std::string& message)
 {
-    if (path == "-") {
-        text = EmbeddedSong;
-        return 0;
-    }
     return score_read(path, text, message);
 }
 
@@ -42,9 +62,8 @@ int take_parse_tracks(const std::string& list, uint32_t& mask, std::string& mess
         if (end == std::string::npos)
             end = list.size();
         const std::string item = list.substr(at, end - at);
-        char* stop = nullptr;
-        const long t = std::strtol(item.c_str(), &stop, 10);
-        if (item.empty() || *stop != '\0' || t < 1 || t >= MaxVoices) {
+        int64_t t = 0;
+        if (!parse_decimal(item, t) || t < 1 || t >= MaxVoices) {
             message = "\"" + item + "\" is not a track number (1 to 29)";
             return -1;
         }

@@ -4,11 +4,18 @@
 // good take playing while the next one is rendered.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 inline constexpr int32_t RowsPerBar = 16;   // four beats of four rows
+
+// The instruments' sounds are rendered while the score is parsed, at about
+// 70 ns a sample: all of them together may be as long as the longest one may
+// be (380 s at 44100 Hz), which renders in a second or two and 64 MB. A score
+// at the format's limits (30 of those, 2 GB) would take most of a minute.
+inline constexpr int64_t MaxTakeInstrumentSamples = int64_t(1) << 24;
 
 struct Take {
     std::vector<int16_t> samples;   // what is heard: the mix of the heard tracks
@@ -16,14 +23,20 @@ struct Take {
     int32_t played = 0;             // tracks 1..played sound
     int32_t rowLength = 0;          // samples per row; 0 for a song without tempo
     int32_t length() const { return int32_t(samples.size()); }
-    // First sample of a bar (16 rows of the score's tempo, from row 0).
-    int32_t bar_start(int32_t bar) const { return bar * RowsPerBar * std::max(rowLength, 1); }
+    // First sample of a bar (16 rows of the score's tempo, from row 0); the
+    // take's length for a bar past its end.
+    int32_t bar_start(int64_t bar) const
+    {
+        return int32_t(std::min<int64_t>(bar * RowsPerBar * std::max(rowLength, 1), length()));
+    }
     int32_t bar_of(int32_t position) const { return position / (RowsPerBar * std::max(rowLength, 1)); }
 };
 
 // Parses text (named `name` in messages) from a fresh synthesizer and renders
 // `length` samples with the tracks whose bit is set in heard. On a rejected
-// score returns -1 with the checker's first message; take is then unchanged.
+// score, or one whose instruments together are longer than
+// MaxTakeInstrumentSamples, returns -1 with the message; take is then
+// unchanged. May throw std::bad_alloc.
 int take_render(const std::string& name, const std::string& text, int32_t length, uint32_t heard, Take& take,
                 std::string& message);
 
@@ -31,5 +44,6 @@ int take_render(const std::string& name, const std::string& text, int32_t length
 // cannot be read.
 int take_read_score(const std::string& path, std::string& text, std::string& message);
 
-// Parses "3,5,7" into a track mask (tracks 1 to 29); -1 with a message.
+// Parses "3,5,7" (decimal numbers) into a track mask (tracks 1 to 29); -1
+// with a message.
 int take_parse_tracks(const std::string& list, uint32_t& mask, std::string& message);
