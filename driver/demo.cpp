@@ -1,12 +1,15 @@
 #include "driver/demo.h"
 
 #include "playback/playback.h"
+#include "show/script.h"
+#include "synth/score_file.h"
 #include "synth/synth.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 const char* const DemoVersion = VELOMIRA_VERSION;
 
@@ -153,4 +156,61 @@ void demo_prepare_show(std::FILE* dots)
     }
     SongPosition.store(0, std::memory_order_relaxed);
     demo_build_palette();
+}
+
+int32_t demo_prerender_blocks()
+{
+    // The loop stops after the first block that ends at or past bar 61.
+    const int64_t start = song_bar_start(PrerenderLastBar + 1);
+    return int32_t((start + PrerenderBlockSamples - 1) / PrerenderBlockSamples);
+}
+
+namespace {
+
+// A show line's finding, in the music parser's terms, for the one message format.
+SongDiagnostic as_diagnostic(const ShowFinding& finding)
+{
+    return {finding.line, finding.text, finding.message, finding.rejection};
+}
+
+// Sizes the song to reach bar 61 at the score's tempo, or refuses it.
+int size_song(const std::string& name, std::string& message)
+{
+    const int64_t samples = int64_t(demo_prerender_blocks()) * PrerenderBlockSamples;
+    if (samples > SongBufferCapacity) {
+        char text[200];
+        const int64_t seconds = samples / SongSampleRate;
+        std::snprintf(text, sizeof text,
+                      ": error: at %.1f bpm the show's bar %d begins %lld:%02lld into the music; "
+                      "a song may last at most %d minutes",
+                      BarClock.beatsPerSecond * 60.0, PrerenderLastBar + 1, (long long)(seconds / 60),
+                      (long long)(seconds % 60), SongBufferCapacity / SongSampleRate / 60);
+        message = name + text;
+        return -1;
+    }
+    SongBufferSamples = std::max(SongBufferMinSamples, int32_t(samples));
+    return 0;
+}
+
+}   // namespace
+
+int demo_load_song(const std::string& path, std::string& message)
+{
+    const std::string file = path.empty() ? EmbeddedScorePath : path;
+    const std::string name = score_name(file);
+    std::string text;
+    synth_reset();
+    if (score_read(file, text, message) < 0 || score_parse_text(name, text, message) < 0)
+        return -1;
+    std::vector<ShowFinding> findings;
+    if (show_script_read(text, ShowScript, &findings) < 0) {
+        for (const ShowFinding& finding : findings)
+            if (finding.rejection) {
+                message = score_message(name, text, score_line_starts(text), as_diagnostic(finding));
+                break;
+            }
+        return -1;
+    }
+    song_bar_follow(Song.RowLength);
+    return size_song(name, message);
 }

@@ -5,8 +5,8 @@
 //
 // Order of use in main: demo_take_song_option, demo_answer_info_request (and
 // return if it answered), demo_set_presentation_defaults before SDL_Init,
-// demo_video_flags, then score_load and demo_prepare_show on the way to the
-// first frame.
+// demo_video_flags, then demo_load_song and demo_prepare_show on the way to
+// the first frame.
 #pragma once
 
 #include <cstdint>
@@ -57,17 +57,27 @@ void demo_build_palette();
 inline constexpr int32_t PrerenderBlockSamples = 1024;
 inline constexpr int32_t PrerenderLastBar = 60;   // render until bar 61 is reached
 
+// Blocks the pre-render takes at the bar clock's tempo.
+int32_t demo_prerender_blocks();
+
 // Renders the song into the SongBuffer 1024 samples at a time until
 // song_bar(SongPosition) exceeds PrerenderLastBar, writing one '.' (flushed)
 // to dots, when it is not null, each time the bar number changes.
-// Returns the number of blocks rendered (5051: it depends only on the bar
-// arithmetic, not on the song).
+// Returns the number of blocks rendered (5051 at 125 bpm: it depends only on
+// the bar arithmetic, not on the notes).
 int32_t demo_prerender(std::FILE* dots);
 
-// What every program does between loading its score (score_load,
-// synth/score_file.h) and its first frame: the pre-render with its dots (and
-// a line feed after them when dots is not null), SongPosition back to 0 for
-// playback, and the palette.
+// Reads a score ("" or "-": the embedded one) into a fresh synthesizer with
+// its show: the music parsed, its show lines read into ShowScript (the
+// built-in script without them), the bar clock set to its tempo and the
+// song's length (SongBufferSamples) made long enough to reach bar 61. -1 with
+// one message ("FILE:LINE: error: ..." and the line as written) when the
+// score cannot be read, is rejected, or would need more than ten minutes.
+int demo_load_song(const std::string& path, std::string& message);
+
+// What every program does between loading its score and its first frame:
+// the pre-render with its dots (and a line feed after them when dots is not
+// null), SongPosition back to 0 for playback, and the palette.
 void demo_prepare_show(std::FILE* dots);
 
 // The same loop one block at a time, for a caller that must show progress

@@ -8,7 +8,6 @@
 #include "driver/demo.h"
 #include "driver/frame_loop.h"
 #include "playback/playback.h"
-#include "synth/score_file.h"
 
 #include <SDL.h>
 
@@ -27,7 +26,7 @@ namespace {
 bool load_song(const std::string& path)
 {
     std::string message;
-    if (score_load(path, message) < 0) {
+    if (demo_load_song(path, message) < 0) {
         std::fprintf(stderr, "velomira: %s\n", message.c_str());
         return false;
     }

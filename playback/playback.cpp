@@ -4,13 +4,35 @@
 #include <chrono>
 #include <cstring>
 
+void song_bar_follow(int32_t rowLength)
+{
+    BarClock = BarClockState{};
+    if (rowLength > 0)
+        BarClock.beatsPerSecond = 11025.0 / double(rowLength);
+}
+
 int32_t song_bar(int32_t position)
 {
     // seconds is rounded to single precision before the beat arithmetic,
     // which is done in double: the bar boundaries depend on both roundings.
     float seconds = float(double(position) * (1.0 / 44100.0));
-    double beats = double(seconds) * 2.0833333333333335 - 0.3;
+    double beats = double(seconds) * BarClock.beatsPerSecond - 0.3;
     return int32_t(beats * 0.25);
+}
+
+int32_t song_bar_start(int32_t bar)
+{
+    // song_bar never falls as the position grows: bisect for the first
+    // position that reaches bar.
+    int64_t low = 0, high = INT32_MAX;
+    while (low < high) {
+        const int64_t mid = low + (high - low) / 2;
+        if (song_bar(int32_t(mid)) >= bar)
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    return int32_t(low);
 }
 
 void song_audio_callback(void*, uint8_t* stream, int len)
@@ -48,5 +70,5 @@ uint32_t level_window_start(uint32_t elapsedMs)
     // The byte offset is formed in unsigned 32 bits and rounded down to a
     // whole sample, exactly as a pointer offset into 16-bit samples.
     uint32_t byteOffset = (elapsedMs * 441u / 5u) & ~1u;
-    return std::min(byteOffset / 2u, uint32_t(LevelWindowLastStart));
+    return std::min(byteOffset / 2u, uint32_t(level_window_last_start()));
 }

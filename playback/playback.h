@@ -17,13 +17,21 @@
 #include <cstdint>
 
 inline constexpr int32_t SongSampleRate = 44100;        // of every sample the programs make or play
-inline constexpr int32_t SongBufferSamples = 5292000;   // 120 s at 44100 Hz
+inline constexpr int32_t SongBufferMinSamples = 5292000;                 // 120 s: the embedded song's
+inline constexpr int32_t SongBufferCapacity = 600 * SongSampleRate;     // 10 minutes, the longest song
 inline constexpr int32_t LevelWindowSamples = 1024;
-// Last start of a full level window inside the SongBuffer.
-inline constexpr int32_t LevelWindowLastStart = SongBufferSamples - LevelWindowSamples;
 
-// The pre-rendered song, mono, native byte order. Written only before playback.
-inline int16_t SongBuffer[SongBufferSamples];
+// The pre-rendered song, mono, native byte order. Written only before
+// playback. Only its first SongBufferSamples are the song: 120 s, or as long
+// as a slower score needs (set by the start-up before the pre-render).
+inline int16_t SongBuffer[SongBufferCapacity];
+inline int32_t SongBufferSamples = SongBufferMinSamples;
+
+// Last start of a full level window inside the song.
+inline int32_t level_window_last_start()
+{
+    return SongBufferSamples - LevelWindowSamples;
+}
 
 // Sample counter: the sequencer's clock while pre-rendering, the index of the
 // next sample to hand to the audio device during the show. Only the audio
@@ -39,9 +47,24 @@ struct PlaybackClock {
 };
 inline PlaybackClock Clock;
 
-// Bar number of a sample position at a fixed 125 beats per minute with a
-// 0.3-beat offset: every position before beat 4.3 is bar 0.
+// The tempo the bars are counted at: beats per second, formed in double as
+// 11025 / RowLength (four rows a beat), which is exactly 125/60 for the
+// embedded score's 5292-sample rows.
+struct BarClockState {
+    double beatsPerSecond = 2.0833333333333335;
+};
+inline BarClockState BarClock;
+
+// Counts bars at a score's tempo from now on; a score without a tempo
+// (rowLength 0) keeps the embedded score's 125 bpm.
+void song_bar_follow(int32_t rowLength);
+
+// Bar number of a sample position at the bar clock's tempo with a 0.3-beat
+// offset: every position before beat 4.3 is bar 0.
 int32_t song_bar(int32_t position);
+
+// The first sample whose bar is at least bar (0 for bars up to 0).
+int32_t song_bar_start(int32_t bar);
 
 // SDL 1.2 audio callback: copies SongBuffer samples from SongPosition to both
 // channels of the stream and advances SongPosition by the frames delivered.
@@ -55,5 +78,5 @@ uint32_t playback_clock_ms();
 // First sample of the 1024-sample level window for a show time: the sample
 // playing elapsedMs after playback started (elapsed * 44.1, in the unsigned
 // 32-bit arithmetic of the byte offset elapsed * 441 / 5), held at
-// LevelWindowLastStart so the window never leaves the SongBuffer.
+// level_window_last_start() so the window never leaves the song.
 uint32_t level_window_start(uint32_t elapsedMs);

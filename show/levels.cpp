@@ -19,7 +19,8 @@ void show_levels(const int16_t* samples)
     // Keeps 65% of the previous level per call, so the smoothing follows the
     // loop rate, not the drawn-frame rate.
     AudioLevel = float(double(AudioLevel) * 0.65 + double(float(double(peak) * 5.0)) * 0.35);
-    // From bar 48 on the ribbon stops wobbling; the waveform is still stored.
-    if (ShowBar > ShowLastWaveBar)
+    // After the script's last level bar (47 in the built-in show) the ribbon
+    // stops wobbling; the waveform is still stored.
+    if (ShowBar > ShowScript.lastLevelBar)
         AudioLevel = 0;
 }

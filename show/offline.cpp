@@ -23,7 +23,7 @@ int32_t offline_song_position(int32_t ms)
 int64_t offline_last_frame(int32_t fps)
 {
     int64_t frame = 0;
-    while (song_bar(offline_song_position(offline_frame_ms(frame, fps))) < ShowEndBar)
+    while (song_bar(offline_song_position(offline_frame_ms(frame, fps))) < ShowScript.endBar)
         ++frame;
     return frame;
 }
@@ -49,7 +49,7 @@ bool offline_play_frame(uint8_t* pixels, int64_t frame, int32_t fps)
     int32_t ms = offline_frame_ms(frame, fps);
     int32_t position = offline_song_position(ms);
     SongPosition.store(position, std::memory_order_relaxed);
-    show_levels(SongBuffer + std::min(position, LevelWindowLastStart));
+    show_levels(SongBuffer + std::min(position, level_window_last_start()));
     show_frame(pixels, ms);
     return QuitRequested != 0;
 }

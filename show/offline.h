@@ -21,7 +21,8 @@ inline constexpr int32_t OfflineMaxFps = 75;
 int32_t offline_frame_ms(int64_t frame, int32_t fps);
 // The sample playing at show time ms.
 int32_t offline_song_position(int32_t ms);
-// Index of the last frame: the first whose song position lies past bar 58.
+// Index of the last frame: the first whose song position reaches the
+// script's end bar (bar 59 in the built-in show).
 int64_t offline_last_frame(int32_t fps);
 // The frame on screen at a show time: the last k with ms_k <= ms.
 int64_t offline_frame_at(int32_t ms, int32_t fps);

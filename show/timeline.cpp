@@ -21,7 +21,7 @@ void glide_to_row(int32_t row)
 {
     // Each drawn frame closes 3% of the distance; formed in double, stored single.
     for (int k = 0; k < 8; ++k)
-        ShowParams[k] = float(double(ShowParams[k]) * 0.97 + ShowKeyframes[row].targets[k] * TargetScale);
+        ShowParams[k] = float(double(ShowParams[k]) * 0.97 + ShowScript.keyframes[row].targets[k] * TargetScale);
 }
 
 void place_camera()
@@ -71,8 +71,9 @@ void draw_ribbons(int32_t ms)
 
 int32_t show_keyframe_row(int32_t bar)
 {
-    for (int32_t row = 0; row < ShowKeyframeRows; ++row) {
-        int32_t next = row + 1 < ShowKeyframeRows ? ShowKeyframes[row + 1].firstBar : ShowEndBar;
+    const int32_t rows = ShowScript.rows;
+    for (int32_t row = 0; row < rows; ++row) {
+        int32_t next = row + 1 < rows ? ShowScript.keyframes[row + 1].firstBar : ShowScript.endBar;
         if (bar < next)
             return row;
     }
@@ -85,7 +86,7 @@ void show_frame(uint8_t* pixels, int32_t ms)
     ShowTimeMs = float(ms);
     ShowBar = song_bar(SongPosition.load(std::memory_order_relaxed));
     // The end is requested but this frame is still drawn.
-    if (ShowBar > ShowEndBar - 1)
+    if (ShowBar > ShowScript.endBar - 1)
         QuitRequested = 1;
 
     int32_t tick = int32_t(double(ms) * TicksPerMs);
@@ -101,7 +102,7 @@ void show_frame(uint8_t* pixels, int32_t ms)
     r3d_clear_color(grey, grey, grey, 1.0f);
     r3d_clear(R3D_COLOUR_BUFFER_BIT | R3D_DEPTH_BUFFER_BIT);
     place_camera();
-    if (ShowBar <= ShowLastWaveBar)
+    if (ShowBar <= ShowScript.lastCrossBar)
         draw_waveform_cross();
     draw_ribbons(ms);
 }

@@ -21,7 +21,6 @@
 #include "playback/playback.h"
 #include "show/offline.h"
 #include "render3d/r3d.h"
-#include "synth/score_file.h"
 
 #include <SDL.h>
 #include <emscripten.h>
@@ -227,7 +226,7 @@ int main()
 
     SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
     std::string message;
-    if (score_load("", message) < 0) {
+    if (demo_load_song("", message) < 0) {
         std::fprintf(stderr, "velomira: %s\n", message.c_str());
         return 1;
     }

@@ -7,7 +7,6 @@
 #include "driver/demo.h"
 #include "show/offline.h"
 #include "render3d/r3d.h"
-#include "synth/score_file.h"
 
 #include <cstdint>
 #include <string>
@@ -20,7 +19,7 @@ inline void render_music_once()
     if (rendered)
         return;
     std::string message;
-    score_load("", message);
+    demo_load_song("", message);
     demo_prepare_show(nullptr);
     rendered = true;
 }

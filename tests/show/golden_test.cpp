@@ -7,7 +7,6 @@
 // then look at every file in tests/data/show before committing it.
 #include "driver/demo.h"
 #include "show/offline.h"
-#include "synth/score_file.h"
 #include "tools/common/output_file.h"
 #include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/y4m.h"
@@ -75,7 +74,7 @@ void expect_matches_stored(const Golden& golden, const std::vector<uint8_t>& fra
 TEST(ShowGolden, InspectedFramesMatchPixelForPixel)
 {
     std::string message;
-    ASSERT_EQ(score_load("", message), 0) << message;
+    ASSERT_EQ(demo_load_song("", message), 0) << message;
     demo_prepare_show(nullptr);
 
     const char* update = std::getenv("VELOMIRA_UPDATE_GOLDEN");

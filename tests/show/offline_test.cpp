@@ -73,11 +73,11 @@ TEST_F(OfflinePlay, LevelsReadTheWindowAtTheFramesSample)
 
 TEST_F(OfflinePlay, WindowIsHeldInsideTheSongBuffer)
 {
-    SongBuffer[LevelWindowLastStart] = 32767;
+    SongBuffer[level_window_last_start()] = 32767;
     offline_start();
     offline_play_frame(pixels, 121, 1);   // 121 s: past the end of the buffer
     EXPECT_FLOAT_EQ(AudioWave[0], float(32767 * 6.103515625e-06));
-    SongBuffer[LevelWindowLastStart] = 0;
+    SongBuffer[level_window_last_start()] = 0;
 }
 
 TEST_F(OfflinePlay, StartResetsTheShow)

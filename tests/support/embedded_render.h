@@ -6,7 +6,6 @@
 
 #include "driver/demo.h"
 #include "playback/playback.h"
-#include "synth/score_file.h"
 
 #include <cstdint>
 #include <string>
@@ -16,7 +15,7 @@ inline const std::vector<int16_t>& embedded_song_render()
 {
     static const std::vector<int16_t> song = [] {
         std::string message;
-        score_load("", message);
+        demo_load_song("", message);
         const int32_t blocks = demo_prerender(nullptr);
         return std::vector<int16_t>(SongBuffer, SongBuffer + blocks * PrerenderBlockSamples);
     }();
