@@ -5,6 +5,10 @@
 
 namespace {
 
+// Rows come in increasing bars from 0 to the last rendered one, so they
+// always fit the table.
+static_assert(ShowLastRenderedBar + 1 <= ShowMaxRows);
+
 constexpr int32_t MaxLines = 1000;   // the score's own limit: later lines are not read at all
 constexpr size_t QuoteLimit = 120;
 
@@ -132,10 +136,6 @@ struct Reader {
             say(words("bar ", first, " does not come after the previous row's bar ",
                       script.keyframes[script.rows - 1].firstBar),
                 true);
-            return;
-        }
-        if (script.rows == ShowMaxRows) {
-            say(words("more than ", ShowMaxRows, " rows"), true);
             return;
         }
         ShowKeyframe keyframe{int8_t(first), {}};

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <utility>
@@ -161,9 +163,15 @@ TEST(Palette, IndexIsABrightnessWithABlueTint)
 // The parser works in place, so each test parses its own copy of the score.
 void load_embedded_song()
 {
-    synth_init(44100);
-    std::string text = EmbeddedSong;
-    ASSERT_GE(song_parse(text.data()), 0) << song_error();
+    std::string message;
+    ASSERT_EQ(demo_load_song("", message), 0) << message;
+}
+
+std::string temp_score(const std::string& name, const std::string& text)
+{
+    const std::string path = ::testing::TempDir() + "velomira_demo_" + name;
+    std::ofstream(path) << text;
+    return path;
 }
 
 TEST(Prerender, RendersUntilBar61WithOneFlushedDotPerBar)
@@ -182,6 +190,35 @@ TEST(Prerender, RendersUntilBar61WithOneFlushedDotPerBar)
         text.push_back(char(c));
     std::fclose(dots);
     EXPECT_EQ(text, std::string(61, '.'));
+}
+
+// A slower score renders on to its own bar 61, past two minutes; one whose
+// bar 61 lies beyond ten minutes is refused, naming its tempo and length.
+TEST(Prerender, FollowsTheScoresTempoUpToTenMinutes)
+{
+    std::string message;
+    const std::string slow = temp_score("slow.txt", "bpm:90\ni1:sini,2,5,30,2300,0,0\np1:c4\nt1:p1,loop\n");
+    ASSERT_EQ(demo_load_song(slow, message), 0) << message;
+    const int32_t blocks = demo_prerender_blocks();
+    EXPECT_EQ(blocks, (7182420 + 1023) / 1024);   // bar 61 at beat 244.3 of 4 rows of 7350 samples
+    EXPECT_EQ(SongBufferSamples, blocks * 1024);
+    std::FILE* dots = std::tmpfile();
+    ASSERT_NE(dots, nullptr);
+    EXPECT_EQ(demo_prerender(dots), blocks);
+    EXPECT_EQ(std::ftell(dots), 61);
+    std::fclose(dots);
+    EXPECT_TRUE(std::any_of(SongBuffer + SongBufferMinSamples, SongBuffer + SongBufferSamples,
+                            [](int16_t s) { return s != 0; }))
+        << "nothing rendered after two minutes";
+
+    const std::string crawl = temp_score("crawl.txt", "bpm:20\ni1:sini,2,5,30,2300,0,0\np1:c4\nt1:p1,loop\n");
+    EXPECT_EQ(demo_load_song(crawl, message), -1);
+    EXPECT_EQ(message, crawl + ": error: at 20.0 bpm the show's bar 61 begins 12:12 into the music; a song may "
+                               "last at most 10 minutes");
+    std::remove(slow.c_str());
+    std::remove(crawl.c_str());
+    load_embedded_song();
+    EXPECT_EQ(SongBufferSamples, SongBufferMinSamples);
 }
 
 TEST(Prerender, WorksWithoutAProgressStream)

@@ -13,9 +13,11 @@ namespace {
 struct PlaybackTest : ::testing::Test {
     void SetUp() override
     {
-        std::memset(SongBuffer, 0, sizeof SongBuffer);
+        SongBufferSamples = SongBufferMinSamples;
+        std::memset(SongBuffer, 0, sizeof(int16_t) * size_t(SongBufferSamples));
         SongPosition.store(0);
         Clock = PlaybackClock{};
+        BarClock = BarClockState{};
     }
     void TearDown() override { SetUp(); }
 };
@@ -44,6 +46,29 @@ TEST_F(PlaybackTest, SongBarStartsEachBarAtItsFirstSample)
     EXPECT_EQ(song_bar(5171342), 60);
     EXPECT_EQ(song_bar(5171343), 61);
     EXPECT_EQ(song_bar(5172224), 61);
+}
+
+// Bars at a score's own tempo: four rows a beat, the same 0.3-beat offset,
+// bar 1 at beat 4.3 and bar 61 at beat 244.3. At 125 bpm the clock is
+// exactly the built-in one.
+TEST_F(PlaybackTest, SongBarFollowsTheScoresTempo)
+{
+    song_bar_follow(5292);
+    EXPECT_EQ(BarClock.beatsPerSecond, 2.0833333333333335);
+    EXPECT_EQ(song_bar_start(61), 5171343);
+    // rowLength: samples per row; bar b begins at beat 4b + 0.3, 4 rows a beat.
+    for (int32_t rowLength : {4725, 7350}) {   // 140 and 90 bpm
+        song_bar_follow(rowLength);
+        for (int32_t bar : {1, 8, 61}) {
+            const double exact = (4.0 * bar + 0.3) * 4.0 * rowLength;
+            const int32_t start = song_bar_start(bar);
+            EXPECT_NEAR(start, exact, 2.0) << rowLength << " bar " << bar;
+            EXPECT_EQ(song_bar(start), bar);
+            EXPECT_EQ(song_bar(start - 1), bar - 1);
+        }
+    }
+    song_bar_follow(0);   // no tempo: the built-in clock
+    EXPECT_EQ(song_bar_start(61), 5171343);
 }
 
 TEST_F(PlaybackTest, SongBarNeverSkipsABarBetweenBlocks)

@@ -6,6 +6,7 @@
 //   VELOMIRA_UPDATE_GOLDEN=1 ctest -R ShowGolden --verbose
 // then look at every file in tests/data/show before committing it.
 #include "driver/demo.h"
+#include "playback/playback.h"
 #include "show/offline.h"
 #include "tools/common/output_file.h"
 #include "tools/velomira-capture/png_frame.h"
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -106,6 +108,37 @@ TEST(ShowGolden, InspectedFramesMatchPixelForPixel)
     EXPECT_EQ(checked, std::size(Goldens));
     if (refresh)
         GTEST_SKIP() << "golden frames refreshed, nothing compared";
+}
+
+// A score's own two-row show at 140 bpm: a long first row settles the
+// background at its grey (target 23: index 229), the second fades it to
+// black, and the show ends as the script's end bar begins.
+TEST(ShowGolden, ScoreWithItsOwnShowFollowsItsRowsAndTempo)
+{
+    const std::string path = ::testing::TempDir() + "velomira_own_show.txt";
+    std::ofstream(path) << "bpm:140\ni1:saha,2,5,30,2300,0,2\np1:a2,00,a3,00\nt1:p1,loop\n"
+                           "show:row,0, 0,0,0,0, -5,0,0,23\nshow:row,8, 0,0,0,0, -5,0,0,0\nshow:end,12\n";
+    std::string message;
+    ASSERT_EQ(demo_load_song(path, message), 0) << message;
+    std::remove(path.c_str());
+    demo_prepare_show(nullptr);
+
+    static uint8_t pixels[FramePixels];
+    offline_start();
+    const int64_t last = offline_last_frame(OfflineMaxFps);
+    int64_t frame = 0;
+    for (; song_bar(offline_song_position(offline_frame_ms(frame + 1, OfflineMaxFps))) < 8; ++frame)
+        offline_play_frame(pixels, frame, OfflineMaxFps);
+    EXPECT_EQ(pixels[0], 229) << "frame " << frame << ", before bar 8";
+    bool ended = false;
+    for (; frame <= last; ++frame)
+        ended = offline_play_frame(pixels, frame, OfflineMaxFps);
+    EXPECT_TRUE(ended);
+    EXPECT_LT(pixels[0], 10) << "the second row fades to black";
+    // Bar 12 at 140 bpm begins at beat 48.3, 16 rows of 4725 samples a bar.
+    EXPECT_NEAR(offline_frame_ms(last, OfflineMaxFps), 48.3 / (140.0 / 60.0) * 1000.0, 14.0);
+
+    ASSERT_EQ(demo_load_song("", message), 0);   // the next test in this process sees the demo again
 }
 
 } // namespace

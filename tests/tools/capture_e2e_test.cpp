@@ -93,7 +93,7 @@ protected:
         std::vector<std::string> names;
         for (const auto& entry : fs::recursive_directory_iterator(dir))
             if (entry.path().filename() != "stdout")
-                names.push_back(fs::relative(entry.path(), dir).string());
+                names.push_back(entry.path().lexically_relative(dir).string());   // links as themselves
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -230,11 +230,11 @@ TEST_F(CaptureEndToEnd, SongOptionCapturesAnotherScore)
     // while it waits to open its first output, plus 8 MB: too little to hold
     // a 15 MB score.
     std::ofstream(dir / "big.txt") << "bpm:125\n" << std::string(15 << 20, 'x') << "\n";
-    run = shell(std::string("mkfifo wait.y4m; ") + CAPTURE_BIN + " --y4m wait.y4m -q & n=0\n" +
+    run = shell(std::string("mkfifo wait.y4m; ") + CAPTURE_BIN + " --y4m wait.y4m -q 2>/dev/null & n=0\n" +
                 "while [ \"$(cat /proc/$!/wchan)\" != wait_for_partner ] && [ $n -lt 200 ]; do\n"
                 "    sleep 0.05; n=$((n + 1))\n"
                 "done\n"
-                "size=$(awk '/^VmSize/ { print $2 }' /proc/$!/status); kill -KILL $!; wait $!; rm wait.y4m\n"
+                "size=$(awk '/^VmSize/ { print $2 }' /proc/$!/status); kill -TERM $!; wait $!; rm wait.y4m\n"
                 "ulimit -v $((size + 8192)); " +
                 CAPTURE_BIN + " --song big.txt --png stills/new --wav music.wav -q");
     EXPECT_EQ(run.status, 1);
@@ -358,7 +358,13 @@ TEST_F(CaptureEndToEnd, SongRenderOutputsInPlaceOrNotAtAll)
     EXPECT_EQ(limited.status, 1);
     EXPECT_NE(limited.err.find("limited.wav"), std::string::npos) << limited.err;
 
-    ToolRun stopped = shell(song + " render - stopped.wav --seconds 3600 & sleep 1; kill -TERM $!; wait $!");
+    // Stopped while the music is being written: an hour renders in about a
+    // second here, so the signal follows the temporary file's first bytes.
+    ToolRun stopped = shell(song + " render - stopped.wav --seconds 3600 & n=0\n"
+                                   "while [ $n -lt 2000 ] && [ -z \"$(find . -name 'stopped.wav.*' -size +0)\" ]; do\n"
+                                   "    n=$((n + 1))\n"
+                                   "done\n"
+                                   "kill -TERM $!; wait $!");
     EXPECT_EQ(stopped.status, 1);
     EXPECT_NE(stopped.err.find("interrupted"), std::string::npos) << stopped.err;
     EXPECT_TRUE(listing().empty());

@@ -9,11 +9,13 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -50,6 +52,13 @@ std::vector<int16_t> render_score(const std::string& text, int32_t length)
 
 class SongPlay : public ScratchDirTest {
 protected:
+    void TearDown() override
+    {
+        if (tmuxStarted)
+            tmux("kill-server");
+        ScratchDirTest::TearDown();
+    }
+
     // Runs a shell command in the test's directory; returns its exit status.
     int sh(const std::string& command) const
     {
@@ -74,9 +83,9 @@ protected:
         return heard();
     }
 
-    std::vector<int16_t> heard() const
+    std::vector<int16_t> heard(const char* file = "audio.raw") const
     {
-        const std::string bytes = read_file(dir / "audio.raw");
+        const std::string bytes = read_file(dir / file);
         std::vector<int16_t> left(bytes.size() / 4), right(bytes.size() / 4);
         for (size_t i = 0; i < left.size(); ++i) {
             std::memcpy(&left[i], bytes.data() + 4 * i, 2);
@@ -94,20 +103,73 @@ protected:
         auto first = std::find_if(begin, end, [](int16_t s) { return s != 0; });
         return std::vector<int16_t>(first, end);
     }
+
+    // Waits up to ten seconds for a file that a background run writes last.
+    std::string wait_for_file(const char* name) const
+    {
+        for (int i = 0; i < 100 && !fs::exists(dir / name); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return read_file(dir / name);
+    }
+
+    // A tmux server of the test's own, with one session of the same name,
+    // width columns and 10 lines, running command.
+    int tmux(const std::string& arguments) const { return sh("tmux -L " + session + " " + arguments); }
+    bool tmux_start(int width, const std::string& command)
+    {
+        tmuxStarted = true;
+        return tmux("new-session -d -x " + std::to_string(width) + " -y 10 -s " + session + " -c '" + dir.string() +
+                    "' " + command) == 0;
+    }
+    // An interactive shell with job control (dash keeps no terminal modes of
+    // its own, so what a stopped job leaves is what the next command finds).
+    bool shell_start()
+    {
+        return tmux_start(80, "\"env PS1='% ' SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null dash -i\"");
+    }
+    void keys(const std::string& names) const { tmux("send-keys -t " + session + " " + names); }
+    void type(const std::string& line) const
+    {
+        tmux("send-keys -t " + session + " -l '" + line + "'");
+        keys("Enter");
+    }
+    std::string pane() const
+    {
+        tmux("capture-pane -p -t " + session + " > pane.txt");
+        return read_file(dir / "pane.txt");
+    }
+    bool wait_for(const std::string& text) const
+    {
+        for (int i = 0; i < 100; ++i) {
+            if (pane().find(text) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+    bool cursor_shown() const
+    {
+        tmux("display -p -t " + session + " '#{cursor_flag}' > cursor.txt");
+        return read_file(dir / "cursor.txt") == "1\n";
+    }
+
+    const std::string session = "velomira-play-" + std::to_string(getpid());
+    bool tmuxStarted = false;
 };
 
 // --from plays the render from the bar's first sample to the end and stops;
-// --loop repeats bars A to B-1 exactly; a muted track is absent.
+// --loop repeats bars A to B-1 exactly until a signal ends it with 128 + the
+// signal's number; a muted track is absent.
 TEST_F(SongPlay, DeviceReceivesExactlyTheRender)
 {
     std::ofstream(dir / "a.txt") << ScoreA;
     const std::vector<int16_t> song = render_score(ScoreA, SongLength);
     int status = -1;
 
-    std::vector<int16_t> got = play("a.txt --from 3", "timeout -s KILL 60", status);
+    std::vector<int16_t> got = play("a.txt --from 010", "timeout -s KILL 60", status);   // decimal: bar 10
     EXPECT_EQ(status, 0);
     EXPECT_EQ(read_file(dir / "out"), "");   // no terminal: nothing but errors
-    std::vector<int16_t> expected = from_sound(song.begin() + 3 * Bar, song.end());
+    std::vector<int16_t> expected = from_sound(song.begin() + 10 * Bar, song.end());
     ASSERT_GE(got.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
     EXPECT_TRUE(std::all_of(got.begin() + ptrdiff_t(expected.size()), got.end(), [](int16_t s) { return s == 0; }))
@@ -117,7 +179,7 @@ TEST_F(SongPlay, DeviceReceivesExactlyTheRender)
     // hold many passes without filling the disk (unpaced, they could pass the
     // 400 MB file-size limit on an idle machine).
     got = play("a.txt --loop 2:4", "timeout --preserve-status -s INT 3", status, "2");
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(status, 128 + SIGINT);
     const std::vector<int16_t> loop(song.begin() + 2 * Bar, song.begin() + 4 * Bar);
     const size_t lead = size_t(std::find_if(loop.begin(), loop.end(), [](int16_t s) { return s != 0; }) - loop.begin());
     ASSERT_GT(got.size(), 3 * loop.size()) << "fewer than three passes";
@@ -134,23 +196,80 @@ TEST_F(SongPlay, DeviceReceivesExactlyTheRender)
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
 }
 
-// Saves during a real-time play: the sound switches to the new score at the
-// same position without a gap; a bad save keeps it and names its line.
+// Every number is decimal and in range, and options that contradict each
+// other are refused, each with one line naming the option and what it may
+// be, before any sound device is opened (there is none here: SDL refuses the
+// driver, so only a run that gets that far fails with status 1). A score too
+// big to render soon, and one the memory cannot hold, are one line too.
+TEST_F(SongPlay, BadOptionsAreRefusedBeforeTheDevice)
+{
+    std::ofstream(dir / "a.txt") << ScoreA;
+    const std::string longest = ":saha,2,5,30,16777178,0,2\n";   // 16777216 samples, as long as one may be
+    std::ofstream(dir / "long.txt") << "bpm:125\ni1" + longest + "i2" + longest + "p1:a2\nt1:p1,loop\n";
+    std::ofstream(dir / "one.txt") << "bpm:125\ni1" + longest + "p1:a2\nt1:p1,loop\n";
+    struct Case {
+        const char* arguments;
+        int status;
+        const char* message;   // the start of the one line on stderr
+        const char* memory = "1000000";   // ulimit -v
+    };
+    const Case cases[] = {
+        {"a.txt --from 0x10", 2,
+         "velomira-song: --from 0x10: give a bar, a decimal number from 0 to the song's last bar"},
+        {"a.txt --from=-1", 2, "velomira-song: --from -1: give a bar, a decimal number from 0"},
+        {"a.txt --from 99", 2, "velomira-song: --from 99: past the end; the song's bars are 0 to 61"},
+        {"a.txt --loop 4294967296:4294967297", 2,
+         "velomira-song: --loop 4294967296:4294967297: past the end; the song's bars are 0 to 61, so give A:B "
+         "with 0 <= A < B <= 62 (bar B is not played)"},
+        {"a.txt --loop 0:99999999999", 2, "velomira-song: --loop 0:99999999999: past the end; the song's bars"},
+        {"a.txt --loop 0x2:4", 2, "velomira-song: --loop 0x2:4: give bars A:B, decimal numbers with 0 <= A < B"},
+        {"a.txt --loop 4:4", 2, "velomira-song: --loop 4:4: give bars A:B"},
+        {"a.txt --solo 0", 2, "velomira-song: --solo 0: \"0\" is not a track number (1 to 29)"},
+        {"a.txt --mute 1,,2", 2, "velomira-song: --mute 1,,2: \"\" is not a track number (1 to 29)"},
+        {"a.txt --mute 1,+2,2x", 2, "velomira-song: --mute 1,+2,2x: \"2x\" is not a track number"},
+        {"a.txt --solo 1,2 --mute 2", 2, "velomira-song: --solo and --mute both name track 2"},
+        {"a.txt --from 10 --loop 2:4", 2, "velomira-song: --from 10 is outside --loop 2:4: start in bars 2 to 3"},
+        {"- --watch", 2, "velomira-song: --watch needs a score file, not the embedded score"},
+        {"long.txt", 1,
+         "long.txt: error: the instruments' sounds are 33554432 samples long together, more than the 16777216 (380 s "
+         "of sound) that render in reasonable time"},
+        {"/dev/zero", 1, "/dev/zero: error: "},
+        {"one.txt", 1, "velomira-song: out of memory", "80000"},
+        {"a.txt --from 010 --loop 9:11", 1, "velomira-song: "},   // all good: on to the device
+    };
+    for (const Case& c : cases) {
+        const int status = sh(std::string("ulimit -v ") + c.memory + "; SDL_AUDIODRIVER=none " SONG_BIN " play " +
+                              c.arguments + " </dev/null >out 2>err");
+        const std::string err = read_file(dir / "err");
+        EXPECT_EQ(status, c.status) << c.arguments << ": " << err;
+        EXPECT_EQ(err.rfind(c.message, 0), 0u) << c.arguments << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.arguments << ": " << err;
+    }
+}
+
+// Saves during a real-time play of a score named through a symbolic link:
+// the sound switches to each good save of the link's target at the same
+// position without a gap; a bad save keeps it and names its line; and a save
+// that never finishes reading (a FIFO nobody writes) does not hold back the
+// end on Ctrl+C.
 TEST_F(SongPlay, WatchSwitchesToEachGoodSaveWithoutAGap)
 {
-    std::ofstream(dir / "song.txt") << ScoreA;
-    sh("(env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw timeout --preserve-status -s INT 6 " SONG_BIN
+    fs::create_directory(dir / "real");
+    std::ofstream(dir / "real" / "score.txt") << ScoreA;
+    fs::create_symlink("real/score.txt", dir / "song.txt");
+    sh("(env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw timeout --preserve-status -k 5 -s INT 6 " SONG_BIN
        " play song.txt --watch </dev/null >out 2>err; echo $? > status) &");
     std::this_thread::sleep_for(std::chrono::milliseconds(2000));
     {
-        std::ofstream(dir / "song.tmp") << ScoreB;
-        fs::rename(dir / "song.tmp", dir / "song.txt");   // as editors save
+        std::ofstream(dir / "real" / "score.tmp") << ScoreB;
+        fs::rename(dir / "real" / "score.tmp", dir / "real" / "score.txt");   // as editors save
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    std::ofstream(dir / "song.txt") << "bpm:125\ni1:kantti,2,5,30,2300,0,0\nt1:p9,loop\n";
-    for (int i = 0; i < 100 && !fs::exists(dir / "status"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(read_file(dir / "status"), "0\n");
+    std::ofstream(dir / "real" / "score.txt") << "bpm:125\ni1:kantti,2,5,30,2300,0,0\nt1:p9,loop\n";   // as cp does
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ASSERT_EQ(mkfifo((dir / "real" / "fifo").c_str(), 0600), 0);
+    fs::rename(dir / "real" / "fifo", dir / "real" / "score.txt");
+    EXPECT_EQ(wait_for_file("status"), std::to_string(128 + SIGINT) + "\n");
     EXPECT_NE(read_file(dir / "err").find("song.txt:3: error: track 1 plays pattern 9"), std::string::npos)
         << read_file(dir / "err");
 
@@ -170,54 +289,147 @@ TEST_F(SongPlay, WatchSwitchesToEachGoodSaveWithoutAGap)
     EXPECT_EQ(mismatches, 0u) << "after the switch at " << switched;
 }
 
+// A loop is bars: after a save with another tempo, play loops the same bars
+// at the new tempo (their samples are elsewhere and of another length).
+TEST_F(SongPlay, WatchedLoopKeepsItsBarsAcrossATempoChange)
+{
+    std::string fast = ScoreA;
+    fast.replace(fast.find("bpm:125"), 7, "bpm:150");   // rows of 4410 samples
+    constexpr int32_t FastBar = 16 * 4410;
+    std::ofstream(dir / "song.txt") << ScoreA;
+    sh("(env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=2 timeout --preserve-status -k 5 "
+       "-s INT 4 " SONG_BIN " play song.txt --watch --loop 4:6 </dev/null >out 2>err; echo $? > status) &");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    {
+        std::ofstream(dir / "song.tmp") << fast;
+        fs::rename(dir / "song.tmp", dir / "song.txt");
+    }
+    EXPECT_EQ(wait_for_file("status"), std::to_string(128 + SIGINT) + "\n") << read_file(dir / "err");
+
+    const std::vector<int16_t> got = heard();
+    const std::vector<int16_t> song = render_score(fast, SongLength);
+    const std::vector<int16_t> loop(song.begin() + 4 * FastBar, song.begin() + 6 * FastBar);
+    // From the first whole pass over the new bars 4 and 5 on, nothing else.
+    const size_t pass = size_t(std::search(got.begin(), got.end(), loop.begin(), loop.end()) - got.begin());
+    ASSERT_LT(pass, got.size()) << "no pass over the bars at the new tempo";
+    for (size_t i = pass; i + 4096 < got.size(); ++i)   // the last buffer may be cut short
+        ASSERT_EQ(got[i], loop[(i - pass) % loop.size()]) << "sample " << i - pass << " after the first pass";
+}
+
 bool have(const char* program)
 {
     return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// The status line in a real terminal: bar:row, time, meters; space pauses,
-// the arrows move a bar, q quits.
+// Lines of a captured pane that hold something.
+size_t filled_lines(const std::string& pane)
+{
+    size_t lines = 0;
+    for (size_t at = 0; at < pane.size();) {
+        const size_t end = std::min(pane.find('\n', at), pane.size());
+        lines += pane.find_first_not_of(' ', at) < end;
+        at = end + 1;
+    }
+    return lines;
+}
+
+// The status line in a real terminal: bar:row, time, meters, and the key
+// hints when they fit: the line never wraps, and follows the terminal's
+// width. Space pauses, the arrows move a bar; Ctrl+\ ends play with the
+// terminal as it was and status 128 + SIGQUIT.
 TEST_F(SongPlay, StatusLineAndKeysInATerminal)
 {
     if (!have("tmux"))
         GTEST_SKIP() << "needs tmux";
     std::ofstream(dir / "a.txt") << ScoreA;
-    const std::string session = "velomira-play-" + std::to_string(getpid());
-    const std::string tmux = "tmux -L " + session + " ";
-    auto pane = [&] {
-        sh(tmux + "capture-pane -p -t " + session + " > pane.txt");
-        return read_file(dir / "pane.txt");
-    };
-    auto wait_for = [&](const std::string& text) {
-        for (int i = 0; i < 100; ++i) {
-            if (pane().find(text) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    };
-    ASSERT_EQ(sh(tmux + "new-session -d -x 120 -y 10 -s " + session +
-                 " \"env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null " SONG_BIN
-                 " play a.txt --loop 5:9; echo exit=\\$?; sleep 30\""),
-              0);
+    ASSERT_TRUE(tmux_start(40, "\"trap : QUIT; env LC_ALL=C.UTF-8 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null "
+                               SONG_BIN " play a.txt --loop 5:9 2>err; echo exit=\\$?; sleep 30\""));
     EXPECT_TRUE(wait_for("bar 5:")) << pane();
-    // A meter per track: the number, then a block or a dot.
-    const std::string line = pane();
+    // A meter per track: the number, then a block or a dot; no room for the keys.
+    std::string line = pane();
+    EXPECT_EQ(filled_lines(line), 1u) << line;
     const size_t meter = line.find("  1");
     ASSERT_NE(meter, std::string::npos) << line;
     const std::string glyph = line.substr(meter + 3, 2);
     EXPECT_TRUE(glyph == "\xe2\x96" || glyph == "\xc2\xb7") << line;   // a block, or a dot for silence
     EXPECT_NE(line.find(" 2", meter), std::string::npos) << line;
-    EXPECT_NE(pane().find("q quit"), std::string::npos);
-    sh(tmux + "send-keys -t " + session + " ' '");
+    EXPECT_EQ(line.find("quit"), std::string::npos) << line;
+    EXPECT_FALSE(cursor_shown());
+    tmux("resize-window -t " + session + " -x 120");
+    EXPECT_TRUE(wait_for("q quit")) << pane();
+
+    keys("' '");
     EXPECT_TRUE(wait_for("|| bar 5:")) << pane();
-    sh(tmux + "send-keys -t " + session + " Right");
+    keys("Right");
     EXPECT_TRUE(wait_for("|| bar 6:00")) << pane();
-    sh(tmux + "send-keys -t " + session + " Left Left");
+    keys("Left Left");
     EXPECT_TRUE(wait_for("|| bar 4:00")) << pane();
-    sh(tmux + "send-keys -t " + session + " q");
-    EXPECT_TRUE(wait_for("exit=0")) << pane();
-    sh(tmux + "kill-server");
+    keys("-H 1c");   // Ctrl+backslash
+    EXPECT_TRUE(wait_for("exit=131")) << pane();
+    EXPECT_EQ(pane().find("bar "), std::string::npos) << pane();
+    EXPECT_TRUE(cursor_shown());
+}
+
+// Job control in an interactive shell: Ctrl+Z gives the terminal back as it
+// was before play stops, fg gives play its keys again, and a play started in
+// the background runs to its end without touching the terminal.
+TEST_F(SongPlay, StopsContinuesAndPlaysInTheBackground)
+{
+    if (!have("tmux") || !have("dash"))
+        GTEST_SKIP() << "needs tmux and dash";
+    std::ofstream(dir / "a.txt") << ScoreA;
+    ASSERT_TRUE(shell_start());
+    type(SONG_BIN " play a.txt --loop 5:9 2>err");
+    EXPECT_TRUE(wait_for("bar 5:")) << pane();
+    keys("C-z");
+    type("stty -a > stty.txt; echo stopped-$((6 * 7))");
+    EXPECT_TRUE(wait_for("stopped-42")) << pane();
+    const std::string modes = read_file(dir / "stty.txt");
+    EXPECT_TRUE(modes.find(" icanon") != std::string::npos && modes.find(" echo ") != std::string::npos) << modes;
+    EXPECT_TRUE(cursor_shown());
+
+    type("clear; fg");
+    EXPECT_TRUE(wait_for("bar ")) << pane();
+    keys("' '");
+    EXPECT_TRUE(wait_for("|| bar ")) << pane();
+    keys("q");
+    type("echo played-$?");
+    EXPECT_TRUE(wait_for("played-0")) << pane();
+
+    type("clear; SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=0 " SONG_BIN
+         " play a.txt --from 59 2>err & wait $!; echo behind-$?");
+    EXPECT_TRUE(wait_for("behind-0")) << pane();
+    EXPECT_EQ(pane().find("bar 59"), std::string::npos) << pane();   // no status line over the shell
+    const std::vector<int16_t> song = render_score(ScoreA, SongLength);
+    const std::vector<int16_t> expected = from_sound(song.begin() + 59 * Bar, song.end());
+    const std::vector<int16_t> got = heard();
+    ASSERT_GE(got.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
+}
+
+// A terminal without escape sequences (TERM=dumb) gets the status line with
+// nothing but carriage returns and spaces; a locale that is not UTF-8 gets
+// ASCII meters and arrows.
+TEST_F(SongPlay, PlainTerminalsGetPlainStatusLines)
+{
+    if (!have("tmux") || !have("dash"))
+        GTEST_SKIP() << "needs tmux and dash";
+    std::ofstream(dir / "a.txt") << ScoreA;
+    ASSERT_TRUE(shell_start());
+    auto output = [&](const std::string& environment, const std::string& done) {
+        tmux("pipe-pane -t " + session + " 'cat > output.txt'");
+        type(environment + " SDL_DISKAUDIODELAY=10 " SONG_BIN " play a.txt --from 60 2>err; echo " + done + "-$?");
+        EXPECT_TRUE(wait_for(done + "-0")) << pane();
+        tmux("pipe-pane -t " + session);
+        return read_file(dir / "output.txt");
+    };
+    std::string text = output("TERM=dumb", "dumb");
+    EXPECT_NE(text.find("\r>  bar 60:"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+
+    text = output("LC_ALL=C", "ascii");
+    EXPECT_NE(text.find("<-/-> bar"), std::string::npos) << text;
+    EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; })) << text;
 }
 
 // look: the picture's size follows the tracks, and each lane shows its track.
