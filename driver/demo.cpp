@@ -165,31 +165,30 @@ int32_t demo_prerender_blocks()
     return int32_t((start + PrerenderBlockSamples - 1) / PrerenderBlockSamples);
 }
 
-namespace {
-
-// A show line's finding, in the music parser's terms, for the one message format.
-SongDiagnostic as_diagnostic(const ShowFinding& finding)
-{
-    return {finding.line, finding.text, finding.message, finding.rejection};
-}
-
-// Sizes the song to reach bar 61 at the score's tempo, or refuses it.
-int size_song(const std::string& name, std::string& message)
+int demo_size_song(std::string& reason)
 {
     const int64_t samples = int64_t(demo_prerender_blocks()) * PrerenderBlockSamples;
     if (samples > SongBufferCapacity) {
         char text[200];
         const int64_t seconds = samples / SongSampleRate;
         std::snprintf(text, sizeof text,
-                      ": error: at %.1f bpm the show's bar %d begins %lld:%02lld into the music; "
+                      "at %.1f bpm the show's bar %d begins %lld:%02lld into the music; "
                       "a song may last at most %d minutes",
                       BarClock.beatsPerSecond * 60.0, PrerenderLastBar + 1, (long long)(seconds / 60),
                       (long long)(seconds % 60), SongBufferCapacity / SongSampleRate / 60);
-        message = name + text;
+        reason = text;
         return -1;
     }
     SongBufferSamples = std::max(SongBufferMinSamples, int32_t(samples));
     return 0;
+}
+
+namespace {
+
+// A show line's finding, in the music parser's terms, for the one message format.
+SongDiagnostic as_diagnostic(const ShowFinding& finding)
+{
+    return {finding.line, finding.text, finding.message, finding.rejection};
 }
 
 }   // namespace
@@ -212,5 +211,10 @@ int demo_load_song(const std::string& path, std::string& message)
         return -1;
     }
     song_bar_follow(Song.RowLength);
-    return size_song(name, message);
+    std::string reason;
+    if (demo_size_song(reason) < 0) {
+        message = name + ": error: " + reason;
+        return -1;
+    }
+    return 0;
 }

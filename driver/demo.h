@@ -60,6 +60,10 @@ inline constexpr int32_t PrerenderLastBar = 60;   // render until bar 61 is reac
 // Blocks the pre-render takes at the bar clock's tempo.
 int32_t demo_prerender_blocks();
 
+// Makes SongBufferSamples long enough for the pre-render at the bar clock's
+// tempo; -1 with the reason when that is more than SongBufferCapacity.
+int demo_size_song(std::string& reason);
+
 // Renders the song into the SongBuffer 1024 samples at a time until
 // song_bar(SongPosition) exceeds PrerenderLastBar, writing one '.' (flushed)
 // to dots, when it is not null, each time the bar number changes.

@@ -160,7 +160,7 @@ void Parser::parse_line(char* start)
         pattern(head, cursor);
     else if (head[0] == 't')
         track(head, cursor);
-    else if (notes && start[0] != ';')
+    else if (notes && start[0] != ';' && std::strcmp(head, "show") != 0)   // show lines are the show's
         note("ignored: not a tempo (bpm), instrument (i), pattern (p) or track (t) line");
 }
 

@@ -165,6 +165,29 @@ TEST(SongTool, OutputsThatAreTheScoreOrNotTheirKindAreRefused)
     std::remove(song.c_str());
 }
 
+// Show lines are the show's, not ignored lines: checked with their line
+// numbers, and the show's end weighed against the music's.
+TEST(SongTool, CheckReadsShowLinesAndTheShowsLength)
+{
+    std::ostringstream out;
+    const std::string music = "bpm:140\ni1:saha,2,5,30,2300,0,2\np1:a2,00,a3,00\nt1:p1,p1,p1,p1\n";
+    EXPECT_EQ(song_tool_check_text("s.txt", music + "show:row,0,0,0,0,0,-5,0,0,23\nshow:end,3\n", out), 0);
+    EXPECT_EQ(out.str(), "s.txt: valid, 1 tracks played, 0 warnings\n");
+    out.str("");
+    EXPECT_EQ(song_tool_check_text("s.txt", music + "show:row,0,0,0,0,0,-5,0,0,23\nshow:row, 8, 0,0,0,0, 0,0,0,200\n", out), 1);
+    EXPECT_EQ(out.str(), "s.txt:6: error: target t8 \"200\" is not a number from -128 to 127\n"
+                         "    | show:row, 8, 0,0,0,0, 0,0,0,200\n"
+                         "s.txt: rejected\n");
+    out.str("");
+    EXPECT_EQ(song_tool_check_text("s.txt", music, out), 0);
+    EXPECT_EQ(out.str(), "s.txt: warning: the show ends at bar 59, 59 bars after the music's last row (bar 0)\n"
+                         "s.txt: valid, 1 tracks played, 1 warning\n");
+    out.str("");
+    EXPECT_EQ(song_tool_check_text("slow.txt", "bpm:20\n" + music.substr(8), out), 1);
+    EXPECT_EQ(out.str(), "slow.txt: error: at 20.0 bpm the show's bar 61 begins 12:12 into the music; a song may "
+                         "last at most 10 minutes\nslow.txt: rejected\n");
+}
+
 TEST(SongTool, CheckListsFindingsAndJudgesTheSong)
 {
     const std::string song = temp_path("check.txt");
