@@ -44,12 +44,36 @@ void offline_start()
     QuitRequested = 0;
 }
 
-bool offline_play_frame(uint8_t* pixels, int64_t frame, int32_t fps)
+namespace {
+
+// The frame's time and song position, and the levels read there.
+int32_t enter_frame(int64_t frame, int32_t fps)
 {
     int32_t ms = offline_frame_ms(frame, fps);
     int32_t position = offline_song_position(ms);
     SongPosition.store(position, std::memory_order_relaxed);
     show_levels(SongBuffer + std::min(position, level_window_last_start()));
-    show_frame(pixels, ms);
+    return ms;
+}
+
+}   // namespace
+
+bool offline_play_frame(uint8_t* pixels, int64_t frame, int32_t fps)
+{
+    show_frame(pixels, enter_frame(frame, fps));
     return QuitRequested != 0;
+}
+
+void offline_replay(int64_t frame, int32_t fps)
+{
+    // The ribbon's twelve-call cycle is back at its start after every drawn
+    // frame, and the pipeline keeps only one thing from one drawn frame to
+    // the next that the next does not set again: the cross's line width.
+    offline_start();
+    bool crossed = false;
+    for (int64_t k = 0; k <= frame; ++k)
+        if (show_advance(enter_frame(k, fps)) && ShowBar <= ShowScript.lastCrossBar)
+            crossed = true;
+    if (crossed)
+        r3d_line_width(ShowCrossLineWidth);
 }

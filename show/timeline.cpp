@@ -24,12 +24,12 @@ void glide_to_row(int32_t row)
         ShowParams[k] = float(double(ShowParams[k]) * 0.97 + ShowScript.keyframes[row].targets[k] * TargetScale);
 }
 
+// The spin advances once per drawn frame (show_advance); the camera uses it.
 void place_camera()
 {
     r3d_load_identity();
     r3d_translate(0, 0, ShowParams[ParamCameraDistance]);
     r3d_rotate(float(-18.0 * double(ShowParams[ParamTilt])), 1, 0, 0);
-    SpinAngle = float(double(ShowParams[ParamSpinSpeed]) * 1.5 + double(SpinAngle));
     r3d_rotate(SpinAngle, 0, 0, 1);
 }
 
@@ -39,7 +39,7 @@ void place_camera()
 void draw_waveform_cross()
 {
     r3d_disable(R3D_LIGHTING);
-    r3d_line_width(2.0);
+    r3d_line_width(ShowCrossLineWidth);
     for (int strip = 0; strip < 2; ++strip) {
         r3d_begin(R3D_LINE_STRIP);
         for (int32_t i = 0; i < LevelWindowSamples; i += WaveStride) {
@@ -80,9 +80,8 @@ int32_t show_keyframe_row(int32_t bar)
     return -1;
 }
 
-void show_frame(uint8_t* pixels, int32_t ms)
+bool show_advance(int32_t ms)
 {
-    r3d_set_target(pixels);
     ShowTimeMs = float(ms);
     ShowBar = song_bar(SongPosition.load(std::memory_order_relaxed));
     // The end is requested but this frame is still drawn.
@@ -91,12 +90,21 @@ void show_frame(uint8_t* pixels, int32_t ms)
 
     int32_t tick = int32_t(double(ms) * TicksPerMs);
     if (tick == LastTick)
-        return;
+        return false;
     LastTick = tick;
 
     int32_t row = show_keyframe_row(ShowBar);
     if (row >= 0)
         glide_to_row(row);
+    SpinAngle = float(double(ShowParams[ParamSpinSpeed]) * 1.5 + double(SpinAngle));
+    return true;
+}
+
+void show_frame(uint8_t* pixels, int32_t ms)
+{
+    r3d_set_target(pixels);
+    if (!show_advance(ms))
+        return;
 
     float grey = ShowParams[ParamBackground];
     r3d_clear_color(grey, grey, grey, 1.0f);

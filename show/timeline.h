@@ -46,3 +46,13 @@ enum ShowParam : int32_t {
 // the next row's first bar is compared, so any bar below row 1's (negative
 // ones too) is row 0.
 int32_t show_keyframe_row(int32_t bar);
+
+// The waveform cross's line width. Nothing sets it back, and the polygon
+// rasterizer reads it too: from the first cross on, the ribbons are drawn
+// with it (deliberate; the pictures depend on it).
+inline constexpr float ShowCrossLineWidth = 2.0f;
+
+// What show_frame does to the show's state, without drawing: the time, the
+// bar and the end request, then, when the tick is new, the glide towards the
+// row and the spin. Returns whether the call is a drawn frame.
+bool show_advance(int32_t ms);

@@ -110,6 +110,22 @@ TEST(ShowGolden, InspectedFramesMatchPixelForPixel)
         GTEST_SKIP() << "golden frames refreshed, nothing compared";
 }
 
+// A preview that jumps to a time replays the show's state without drawing:
+// the next frame drawn is the very frame of a whole run.
+TEST(ShowGolden, ReplayedStateDrawsTheSameNextFrame)
+{
+    std::string message;
+    ASSERT_EQ(demo_load_song("", message), 0) << message;
+    demo_prepare_show(nullptr);
+    static uint8_t pixels[FramePixels];
+    for (const Golden& golden : Goldens) {
+        SCOPED_TRACE(golden.name);
+        offline_replay(golden.frame - 1, OfflineMaxFps);
+        offline_play_frame(pixels, golden.frame, OfflineMaxFps);
+        expect_matches_stored(golden, std::vector<uint8_t>(pixels, pixels + FramePixels));
+    }
+}
+
 // A score's own two-row show at 140 bpm: a long first row settles the
 // background at its grey (target 23: index 229), the second fades it to
 // black, and the show ends as the script's end bar begins.

@@ -4,6 +4,7 @@
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
+#include "show/script.h"
 #include "show/timeline.h"
 #include "tools/velomira-capture/capture_range.h"
 #include "tools/common/output_file.h"
@@ -385,6 +386,14 @@ TEST(Storyboard, OneStillPerKeyframeRowAndTheLastFrame)
     EXPECT_EQ(stills.back().frame, offline_last_frame(75));
     EXPECT_EQ(sheet_label(8, 15493), "bar 8  15.49 s");
     EXPECT_EQ(sheet_label(59, 113427), "bar 59  113.42 s");
+
+    // A score's own script: its rows, not the built-in ones.
+    ShowScript.rows = 2;
+    ShowScript.keyframes[1].firstBar = 30;
+    stills = sheet_stills(75);
+    ShowScript = ShowScriptState{};
+    ASSERT_EQ(stills.size(), 3u);
+    EXPECT_EQ(bar_of(stills[1].frame), 30);
 }
 
 } // namespace

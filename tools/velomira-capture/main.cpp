@@ -10,16 +10,15 @@
 // (tools/common/output_file.h); on any failure, interrupt or exception the
 // files are as they were before the run.
 //
-// A run, in order: check_options (before anything is touched), plan_run,
-// open_outputs, render_music, write_music, start_video, play_frames,
-// finish_outputs, then the outputs are kept and the summary printed.
+// A run, in order: check_options (before anything is touched),
+// check_outputs, open_outputs, load_score, plan_run, render_music (the
+// pre-render), write_music, start_video, play_frames, finish_outputs,
+// then the outputs are kept and the summary printed. The score comes before
+// the plan: its tempo and its show lines decide how long the show is.
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
-#include "synth/embedded_song.h"
 #include "synth/score_file.h"
-#include "synth/song.h"
-#include "synth/synth.h"
 #include "show/timeline.h"
 #include "tools/velomira-capture/capture_range.h"
 #include "tools/common/numbers.h"
@@ -52,7 +51,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* Program = "velomira-capture";
-constexpr const char* Interrupted = "interrupted; nothing written";
+constexpr const char* InterruptedMessage = "interrupted; nothing written";
 
 // The settings of a run; the output names are kept with the outputs.
 struct Options {
@@ -252,16 +251,10 @@ bool write_png(Outputs& outputs, const uint8_t* pixels, int32_t width, int32_t h
     return true;
 }
 
-// The frames and the music to write, and the settings the options leave to
-// be checked against the show (the range) and the container (the video).
-bool plan_run(const Options& options, const Outputs& outputs, Plan& plan, std::string& error)
+// What can be told about the outputs before opening them: a terminal is no
+// place for video, and the video's settings must suit its container.
+bool check_outputs(const Options& options, const Outputs& outputs, std::string& error)
 {
-    int64_t lastFrame = offline_last_frame(options.fps);
-    plan.range = {0, lastFrame + 1};
-    if (!options.frames.empty() && !capture_range_parse(options.frames, lastFrame, plan.range, error))
-        return false;
-    if (options.at >= 0 && !capture_range_at(options.at, options.fps, lastFrame, plan.range, error))
-        return false;
     if (outputs.y4m.name == "-" && isatty(fileno(stdout))) {
         error = "--y4m -: standard output is a terminal; pipe it into a program or give a file name";
         return false;
@@ -271,6 +264,26 @@ bool plan_run(const Options& options, const Outputs& outputs, Plan& plan, std::s
         error = "--video " + video + ": " + error;
         return false;
     }
+    return true;
+}
+
+// The score, loaded as the demo loads it: the music, its tempo and the show
+// lines (the embedded score without --song).
+bool load_score(const Options& options, std::string& error)
+{
+    return demo_load_song(options.song, error) >= 0;
+}
+
+// The frames and the music to write, once the score has set the show's
+// length.
+bool plan_run(const Options& options, const Outputs& outputs, Plan& plan, std::string& error)
+{
+    int64_t lastFrame = offline_last_frame(options.fps);
+    plan.range = {0, lastFrame + 1};
+    if (!options.frames.empty() && !capture_range_parse(options.frames, lastFrame, plan.range, error))
+        return false;
+    if (options.at >= 0 && !capture_range_at(options.at, options.fps, lastFrame, plan.range, error))
+        return false;
     // The storyboard needs the whole show, whatever the other outputs take.
     plan.playEnd = outputs.sheet.name.empty() ? plan.range.end : lastFrame + 1;
     plan.width = FrameWidth * options.scale;
@@ -302,18 +315,10 @@ bool open_outputs(Outputs& outputs, std::string& error)
     return true;
 }
 
-// The music, rendered exactly as the demo renders it, and the palette.
-bool render_music(const Options& options, std::string& error)
+// The pre-render: the music exactly as the demo renders it, and the palette.
+bool render_music()
 {
-    synth_init(44100);
-    if (!options.song.empty() && score_load(options.song, error) < 0)
-        return false;
-    if (options.song.empty() && song_parse(EmbeddedSong) < 0) {
-        error = std::string("the built-in song does not parse: ") + song_error();
-        return false;
-    }
-    demo_prerender(nullptr);
-    demo_build_palette();
+    demo_prepare_show(nullptr);
     return true;
 }
 
@@ -403,10 +408,11 @@ bool play_frames(const Options& options, Outputs& outputs, const Plan& plan, She
 
     static uint8_t pixels[FramePixels];
     offline_start();
+    progress.total = plan.playEnd;
     progress.start = Clock::now();
     for (int64_t frame = 0; frame < plan.playEnd; ++frame) {
         if (output_interrupted()) {
-            error = Interrupted;
+            error = InterruptedMessage;
             return false;
         }
         offline_play_frame(pixels, frame, options.fps);
@@ -422,7 +428,7 @@ bool play_frames(const Options& options, Outputs& outputs, const Plan& plan, She
     if (anyFrames && !frame_writer_finish(writer, error))
         return false;
     if (output_interrupted()) {
-        error = Interrupted;
+        error = InterruptedMessage;
         return false;
     }
     progress.update(plan.playEnd, true);
@@ -490,20 +496,19 @@ std::string summary(const Options& options, Outputs& outputs, const CaptureRange
 // fails (the caller takes the outputs back).
 bool run(const Options& options, Outputs& outputs, std::string& error)
 {
-    Plan plan;
-    if (!plan_run(options, outputs, plan, error) || !open_outputs(outputs, error))
+    if (!check_outputs(options, outputs, error) || !open_outputs(outputs, error))
         return false;
 
     Progress progress;
     progress.enabled = !options.quiet && isatty(fileno(stderr));
-    progress.total = plan.playEnd;
     if (progress.enabled)
         std::fprintf(stderr, "%s: rendering the music...", Program), std::fflush(stderr);
     Clock::time_point start = Clock::now();
+    Plan plan;
     Sheet sheet;
-    if (!render_music(options, error) || !write_music(outputs, plan, error) ||
-        !start_video(options, outputs, plan, error) || !play_frames(options, outputs, plan, sheet, progress, error) ||
-        !finish_outputs(outputs, sheet, error)) {
+    if (!load_score(options, error) || !plan_run(options, outputs, plan, error) || !render_music() ||
+        !write_music(outputs, plan, error) || !start_video(options, outputs, plan, error) ||
+        !play_frames(options, outputs, plan, sheet, progress, error) || !finish_outputs(outputs, sheet, error)) {
         progress.finish();   // the message gets a line of its own
         return false;
     }
@@ -564,7 +569,8 @@ std::string check_names(const CLI::App& app, const Options& options, Outputs& ou
     if (app.count("--song")) {
         if (options.song.empty())
             return "--song: the name is empty";
-        named.push_back({"--song", options.song, options.song, false});
+        if (options.song != EmbeddedScorePath)
+            named.push_back({"--song", options.song, options.song, false});
     }
     for (Output* output : outputs.all()) {
         if (!app.count(output->option))
@@ -619,16 +625,12 @@ std::string check_options(const CLI::App& app, const NumberTexts& texts, Options
     return problem;
 }
 
-// The command line, its checks and the run; the exit status.
-int capture(int argc, char** argv, Outputs& outputs)
+// The command line: the outputs' names go to outputs, the numbers to texts
+// (read by check_options), the rest to options.
+void describe_options(CLI::App& app, Options& options, NumberTexts& texts, Outputs& outputs)
 {
-    Options options;
-    NumberTexts texts;
-    CLI::App app{"Plays the Velomira show offline at a fixed frame rate and writes its frames and music.\n"
-                 "The same command always gives the same files; no display or sound device is needed.",
-                 Program};
     app.footer("Frame k shows the demo at ceil(k * 1000 / fps) ms; the last frame is the one in which the show "
-               "ends (frame 8507 at 75 fps, 113.44 s).\n\n"
+               "ends (with the embedded score frame 8507 at 75 fps, 113.44 s).\n\n"
                "Examples:\n"
                "  velomira-capture --video show.mp4                the whole show as a video with its music\n"
                "  velomira-capture --png stills --at 40            one still, 40 s into the show\n"
@@ -669,11 +671,21 @@ int capture(int argc, char** argv, Outputs& outputs)
     app.add_option("--fps", texts.fps, "Frames per second, 1 to 75 (default 75: every frame one show tick)")
         ->option_text("N");
     app.add_option("--song", options.song,
-                   "Play this score file instead of the embedded one (the show keeps the embedded "
-                   "score's bars: 125 bpm)")
+                   "Play this score file instead of the embedded one (- is the embedded one); the show "
+                   "follows its tempo, and its show lines if it has any")
         ->option_text("FILE");
     app.add_flag("-q,--quiet", options.quiet, "No progress bar");
+}
 
+// The command line, its checks and the run; the exit status.
+int capture(int argc, char** argv, Outputs& outputs)
+{
+    Options options;
+    NumberTexts texts;
+    CLI::App app{"Plays the Velomira show offline at a fixed frame rate and writes its frames and music.\n"
+                 "The same command always gives the same files; no display or sound device is needed.",
+                 Program};
+    describe_options(app, options, texts, outputs);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

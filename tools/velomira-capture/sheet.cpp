@@ -2,6 +2,7 @@
 
 #include "playback/playback.h"
 #include "show/offline.h"
+#include "show/script.h"
 #include "show/timeline.h"
 #include "tools/velomira-capture/y4m.h"
 
@@ -61,7 +62,8 @@ std::vector<SheetStill> sheet_stills(int32_t fps)
     std::vector<SheetStill> stills;
     int64_t last = offline_last_frame(fps);
     int64_t frame = 0;
-    for (const ShowKeyframe& row : ShowKeyframes) {
+    for (int32_t k = 0; k < ShowScript.rows; ++k) {
+        const ShowKeyframe& row = ShowScript.keyframes[k];
         // The first frame that sees the row's first bar.
         while (frame < last && song_bar(offline_song_position(offline_frame_ms(frame, fps))) < row.firstBar)
             ++frame;

@@ -4,9 +4,11 @@
 // tiny built-in bitmap font (a few digits and letters need no font library,
 // and the picture stays paletted with the show's own colours).
 //
-// Order of use: sheet_stills for the frames to keep; while playing, when a
-// kept frame is drawn, sheet_place it (with its bar); then write
-// Sheet.pixels (SheetWidth x sheet height) as a paletted PNG.
+// The rows are the script being played (show/script.h: the score's own, or
+// the built-in one). Order of use: once the score is loaded, sheet_stills
+// for the frames to keep; while playing, when a kept frame is drawn,
+// sheet_place it (with its bar); then write Sheet.pixels (SheetWidth x
+// sheet height) as a paletted PNG.
 #pragma once
 
 #include <cstdint>

@@ -35,8 +35,6 @@ constexpr int32_t Rate = SongSampleRate;
 constexpr int32_t DeviceFrames = 2048;   // 46 ms: keys and saves are heard quickly
 constexpr int StatusIntervalMs = 50;
 
-// ---- Signals ---------------------------------------------------------------
-
 volatile std::sig_atomic_t EndSignal = 0;       // INT, TERM, HUP or QUIT arrived: its number
 volatile std::sig_atomic_t StopRequested = 0;   // TSTP arrived: give the terminal back, then stop
 
@@ -82,8 +80,6 @@ struct SignalsHeldOff {
     }
     ~SignalsHeldOff() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
 };
-
-// ---- Terminal --------------------------------------------------------------
 
 // The terminal for single key presses (raw mode) and the status line, given
 // back as it was on every way out. Both only while play is the terminal's
@@ -245,8 +241,6 @@ void draw_line(Terminal& terminal, const std::string& line, size_t width)
     std::fflush(stdout);
 }
 
-// ---- Status line -----------------------------------------------------------
-
 std::string clock_text(int32_t samples)
 {
     const double seconds = double(samples) / Rate;
@@ -312,8 +306,6 @@ void draw_status(Terminal& terminal, const Take& take, uint32_t heard, const std
     draw_line(terminal, line, width);
 }
 
-// ---- Keys ------------------------------------------------------------------
-
 // The position one bar away from the current one (or from a seek not yet
 // taken up, so that two presses move two bars), kept inside the take.
 void seek_bars(const Take& take, int32_t delta)
@@ -349,8 +341,6 @@ void read_keys(const Terminal& terminal, const Take& take, bool& quit)
         }
     }
 }
-
-// ---- Watching the score ----------------------------------------------------
 
 // Watches the score's directory: editors often save by writing a new file and
 // renaming it over the old one, which a watch on the file itself would lose.
@@ -445,18 +435,13 @@ bool watch_saved(Watch& watch)
     return hit;
 }
 
-// ---- Takes -----------------------------------------------------------------
-
-const char* const OutOfMemory = "out of memory rendering the score";
-
 // The take from a read and a render; -1 with the message.
 int render_take(const PlayOptions& options, const std::string& name, Take& take, std::string& message)
 {
     std::string text;
-    return take_read_score(options.song, text, message) == 0 &&
-                   take_render(name, text, int32_t(DefaultRenderSamples), options.heard, take, message) == 0
-               ? 0
-               : -1;
+    if (take_read_score(options.song, text, message) < 0)
+        return -1;
+    return take_render(name, text, int32_t(DefaultRenderSamples), options.heard, take, message);
 }
 
 // A save rendered on its own thread, so that keys, signals and the status
@@ -483,7 +468,7 @@ void render_work(Render& render, const PlayOptions& options, const std::string& 
         render.result = render_take(options, name, *render.take, render.message);
     } catch (const std::bad_alloc&) {
         render.result = -1;
-        render.message = name + ": error: " + OutOfMemory;
+        render.message = name + ": error: out of memory rendering this version";
     } catch (const std::exception& error) {
         render.result = -1;
         render.message = name + ": error: " + error.what();
@@ -548,8 +533,6 @@ void render_finish(Render& render, const PlayOptions& options, const std::string
         render_start(render, options, name);
 }
 
-// ---- Stages of the command -------------------------------------------------
-
 // Every bar given must be in the song: the last bar holds its last sample.
 int check_bars(const PlayOptions& options, const Take& take, std::string& message)
 {
@@ -577,7 +560,8 @@ void player_start(const PlayOptions& options, std::unique_ptr<Take> take)
     Player.loopFirstBar = int32_t(options.loopFirst);
     Player.loopEndBar = int32_t(options.loopEnd);
     place_loop();
-    Player.position = Player.take->bar_start(options.from >= 0 ? options.from : std::max<int64_t>(options.loopFirst, 0));
+    const int64_t start = options.from >= 0 ? options.from : std::max<int64_t>(options.loopFirst, 0);
+    Player.position = Player.take->bar_start(start);
 }
 
 // SDL's audio for the run, closed on every way out (before Player's take
@@ -677,17 +661,8 @@ bool read_bar(const std::string& text, int64_t& bar)
     return parse_decimal(text, bar) && bar >= 0;
 }
 
-int read_tracks(const char* option, const std::string& list, uint32_t& mask, std::string& message)
-{
-    if (take_parse_tracks(list, mask, message) == 0)
-        return 0;
-    message = std::string(option) + " " + list + ": " + message;
-    return -1;
-}
-
-}   // namespace
-
-int play_parse_loop(const std::string& text, int64_t& first, int64_t& end, std::string& message)
+// "A:B" into bars, 0 <= A < B; their range is checked against the song later.
+int read_loop(const std::string& text, int64_t& first, int64_t& end, std::string& message)
 {
     const size_t colon = text.find(':');
     int64_t a = 0, b = 0;
@@ -701,6 +676,62 @@ int play_parse_loop(const std::string& text, int64_t& first, int64_t& end, std::
     return 0;
 }
 
+int read_tracks(const char* option, const std::string& list, uint32_t& mask, std::string& message)
+{
+    if (take_parse_tracks(list, mask, message) == 0)
+        return 0;
+    message = std::string(option) + " " + list + ": " + message;
+    return -1;
+}
+
+// The tracks heard: all, or the soloed ones, less the muted ones; a track
+// both soloed and muted is a contradiction.
+int read_heard(const PlayArguments& arguments, uint32_t& heard, std::string& message)
+{
+    uint32_t solo = 0, mute = 0;
+    if ((arguments.solo && read_tracks("--solo", *arguments.solo, solo, message) < 0) ||
+        (arguments.mute && read_tracks("--mute", *arguments.mute, mute, message) < 0))
+        return -1;
+    if (const uint32_t both = solo & mute) {
+        int32_t t = 1;
+        while (!(both >> t & 1u))
+            ++t;
+        message = "--solo and --mute both name track " + std::to_string(t) + ": a track is either heard or not";
+        return -1;
+    }
+    heard = (arguments.solo ? solo : AllTracks) & ~mute;
+    return 0;
+}
+
+// The first take, and the bars checked against it; the exit status.
+int first_take(const PlayOptions& options, const std::string& name, Take& take)
+{
+    std::string message;
+    if (render_take(options, name, take, message) < 0) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        return 1;
+    }
+    if (check_bars(options, take, message) < 0) {
+        std::fprintf(stderr, "velomira-song: %s\n", message.c_str());
+        return 2;
+    }
+    return 0;
+}
+
+// Quitting while a save renders: the render would hold the end back (a big
+// score renders for seconds), so the terminal and the device are given back
+// and the process ends at once. The worker writes nothing that outlives it.
+[[noreturn]] void end_during_render(Terminal& terminal, int status)
+{
+    terminal_release(terminal);
+    SDL_CloseAudio();
+    SDL_Quit();
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+}   // namespace
+
 int play_read_options(const PlayArguments& arguments, PlayOptions& options, std::string& message)
 {
     options.song = arguments.song;
@@ -713,43 +744,23 @@ int play_read_options(const PlayArguments& arguments, PlayOptions& options, std:
         message = "--from " + *arguments.from + ": give a bar, a decimal number from 0 to the song's last bar";
         return -1;
     }
-    if (arguments.loop && play_parse_loop(*arguments.loop, options.loopFirst, options.loopEnd, message) < 0)
+    if (arguments.loop && read_loop(*arguments.loop, options.loopFirst, options.loopEnd, message) < 0)
         return -1;
-    if (options.from >= 0 && options.loopFirst >= 0 && (options.from < options.loopFirst || options.from >= options.loopEnd)) {
+    if (arguments.from && arguments.loop && (options.from < options.loopFirst || options.from >= options.loopEnd)) {
         message = "--from " + *arguments.from + " is outside --loop " + *arguments.loop + ": start in bars " +
                   std::to_string(options.loopFirst) + " to " + std::to_string(options.loopEnd - 1);
         return -1;
     }
-    uint32_t solo = 0, mute = 0;
-    if ((arguments.solo && read_tracks("--solo", *arguments.solo, solo, message) < 0) ||
-        (arguments.mute && read_tracks("--mute", *arguments.mute, mute, message) < 0))
-        return -1;
-    if (const uint32_t both = solo & mute) {
-        int32_t t = 1;
-        while (!(both >> t & 1u))
-            ++t;
-        message = "--solo and --mute both name track " + std::to_string(t) + ": a track is either heard or not";
-        return -1;
-    }
-    if (arguments.solo)
-        options.heard = solo;
-    options.heard &= ~mute;
-    return 0;
+    return read_heard(arguments, options.heard, message);
 }
 
 int song_tool_play(const PlayOptions& options)
 {
     const std::string name = score_name(options.song);
-    std::string message;
     auto take = std::make_unique<Take>();
-    if (render_take(options, name, *take, message) < 0) {
-        std::fprintf(stderr, "%s\n", message.c_str());
-        return 1;
-    }
-    if (check_bars(options, *take, message) < 0) {
-        std::fprintf(stderr, "velomira-song: %s\n", message.c_str());
-        return 2;
-    }
+    if (const int status = first_take(options, name, *take))
+        return status;
+    std::string message;
     Watch watch;
     if (options.watch && !watch_start(watch, options.song, message)) {
         std::fprintf(stderr, "velomira-song: %s\n", message.c_str());
@@ -768,15 +779,7 @@ int song_tool_play(const PlayOptions& options)
     terminal_open(terminal);
     SDL_PauseAudio(0);
     const int status = play_loop(options, name, terminal, watch, render);
-    if (render.running) {
-        // The render would hold the end back (a big score renders for
-        // seconds): the terminal and the device are given back, and the
-        // process ends without waiting; the worker writes nothing that outlives it.
-        terminal_release(terminal);
-        SDL_CloseAudio();
-        SDL_Quit();
-        std::fflush(nullptr);
-        std::_Exit(status);
-    }
+    if (render.running)
+        end_during_render(terminal, status);
     return status;
 }

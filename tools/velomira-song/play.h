@@ -7,9 +7,10 @@
 // events and draws the status line; a save is rendered on a worker thread
 // (the only thread touching Song and Synth while it runs), so quitting never
 // waits for a render; SDL's audio thread runs only the callback, which copies
-// samples and moves the position. The swap keeps the place in the music: the
-// position and the loop are held in bars and rows, so a new take with
-// another tempo continues in the same bar and loops the same bars.
+// samples and moves the position. The swap keeps the place in the music:
+// the position moves to the same row at the new take's tempo, and the loop's
+// samples are found again from its bars, so a save that changes the tempo
+// continues in the same bar and loops the same bars.
 //
 // Order of use: play_read_options on the command line's texts (every check
 // that needs no score, before anything is rendered), then song_tool_play,
@@ -62,10 +63,6 @@ inline PlayerState Player;
 // SDL 1.2 audio callback: the take from the position on, both channels;
 // silence while paused or after the end.
 void play_audio_callback(void* userdata, uint8_t* stream, int len);
-
-// Parses "A:B" into bars, 0 <= A < B, each a decimal number; -1 with a
-// message. The bars are checked against the song later.
-int play_parse_loop(const std::string& text, int64_t& first, int64_t& end, std::string& message);
 
 // Reads the texts of the command line into options: decimal numbers only,
 // tracks both soloed and muted, a start outside the loop, --watch on the
