@@ -4,35 +4,51 @@
 #include <chrono>
 #include <cstring>
 
-void song_bar_follow(int32_t rowLength)
+BarClockState bar_clock_for(int32_t rowLength)
 {
-    BarClock = BarClockState{};
+    BarClockState clock;
     if (rowLength > 0)
-        BarClock.beatsPerSecond = 11025.0 / double(rowLength);
+        clock.beatsPerSecond = 11025.0 / double(rowLength);
+    return clock;
 }
 
-int32_t song_bar(int32_t position)
+void song_bar_follow(int32_t rowLength)
+{
+    BarClock = bar_clock_for(rowLength);
+}
+
+int32_t song_bar_at(const BarClockState& clock, int32_t position)
 {
     // seconds is rounded to single precision before the beat arithmetic,
     // which is done in double: the bar boundaries depend on both roundings.
     float seconds = float(double(position) * (1.0 / 44100.0));
-    double beats = double(seconds) * BarClock.beatsPerSecond - 0.3;
+    double beats = double(seconds) * clock.beatsPerSecond - 0.3;
     return int32_t(beats * 0.25);
 }
 
-int32_t song_bar_start(int32_t bar)
+int32_t song_bar(int32_t position)
 {
-    // song_bar never falls as the position grows: bisect for the first
-    // position that reaches bar.
+    return song_bar_at(BarClock, position);
+}
+
+int32_t song_bar_start_at(const BarClockState& clock, int32_t bar)
+{
+    // Bars never fall as the position grows: bisect for the first position
+    // that reaches bar.
     int64_t low = 0, high = INT32_MAX;
     while (low < high) {
         const int64_t mid = low + (high - low) / 2;
-        if (song_bar(int32_t(mid)) >= bar)
+        if (song_bar_at(clock, int32_t(mid)) >= bar)
             high = mid;
         else
             low = mid + 1;
     }
     return int32_t(low);
+}
+
+int32_t song_bar_start(int32_t bar)
+{
+    return song_bar_start_at(BarClock, bar);
 }
 
 void song_audio_callback(void*, uint8_t* stream, int len)

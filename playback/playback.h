@@ -55,16 +55,21 @@ struct BarClockState {
 };
 inline BarClockState BarClock;
 
-// Counts bars at a score's tempo from now on; a score without a tempo
+// The clock of a score with rowLength samples a row; a score without a tempo
 // (rowLength 0) keeps the embedded score's 125 bpm.
+BarClockState bar_clock_for(int32_t rowLength);
+// Counts bars at a score's tempo from now on: BarClock = bar_clock_for(rowLength).
 void song_bar_follow(int32_t rowLength);
 
 // Bar number of a sample position at the bar clock's tempo with a 0.3-beat
 // offset: every position before beat 4.3 is bar 0.
 int32_t song_bar(int32_t position);
+// The same at another clock (a tool holding scores of several tempos).
+int32_t song_bar_at(const BarClockState& clock, int32_t position);
 
 // The first sample whose bar is at least bar (0 for bars up to 0).
 int32_t song_bar_start(int32_t bar);
+int32_t song_bar_start_at(const BarClockState& clock, int32_t bar);
 
 // SDL 1.2 audio callback: copies SongBuffer samples from SongPosition to both
 // channels of the stream and advances SongPosition by the frames delivered.

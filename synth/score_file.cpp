@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -28,7 +29,9 @@ std::string written_line(const std::string& text, const std::vector<size_t>& sta
 
 int read_file(const std::string& path, std::string& text, std::string& message)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    // Closed on every way out, a failing allocation included.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(std::fopen(path.c_str(), "rb"), std::fclose);
+    std::FILE* file = opened.get();
     if (!file) {
         message = path + ": cannot open: " + std::strerror(errno);
         return -1;
@@ -49,7 +52,7 @@ int read_file(const std::string& path, std::string& text, std::string& message)
     }
     // A directory opens but cannot be read: that is not an empty score.
     const int readError = !tooLarge && std::ferror(file) ? errno : 0;
-    std::fclose(file);
+    opened.reset();
     if (tooLarge) {
         text.clear();
         text.shrink_to_fit();

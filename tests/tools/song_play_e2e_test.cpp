@@ -29,8 +29,14 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int32_t Row = 5292;
-constexpr int32_t Bar = 16 * Row;
-constexpr int32_t SongLength = 5051 * 1024;   // what play renders
+constexpr int32_t SongLength = 5051 * 1024;   // what play renders at 125 bpm
+
+// The first sample of a bar as play counts bars: the show's, at the tempo
+// of rows of rowLength samples.
+ptrdiff_t bar_at(int32_t rowLength, int32_t bar)
+{
+    return song_bar_start_at(bar_clock_for(rowLength), bar);
+}
 
 // Two tracks; every row of track 1 sounds, so any gap or slip shows.
 const std::string ScoreA = "bpm:125\ni1:saha,2,5,30,2300,0,2\ni2:kohina,2,4,1,2300,0,0\n"
@@ -169,7 +175,7 @@ TEST_F(SongPlay, DeviceReceivesExactlyTheRender)
     std::vector<int16_t> got = play("a.txt --from 010", "timeout -s KILL 60", status);   // decimal: bar 10
     EXPECT_EQ(status, 0);
     EXPECT_EQ(read_file(dir / "out"), "");   // no terminal: nothing but errors
-    std::vector<int16_t> expected = from_sound(song.begin() + 10 * Bar, song.end());
+    std::vector<int16_t> expected = from_sound(song.begin() + bar_at(Row, 10), song.end());
     ASSERT_GE(got.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
     EXPECT_TRUE(std::all_of(got.begin() + ptrdiff_t(expected.size()), got.end(), [](int16_t s) { return s == 0; }))
@@ -180,10 +186,10 @@ TEST_F(SongPlay, DeviceReceivesExactlyTheRender)
     // 400 MB file-size limit on an idle machine).
     got = play("a.txt --loop 2:4", "timeout --preserve-status -s INT 3", status, "2");
     EXPECT_EQ(status, 128 + SIGINT);
-    const std::vector<int16_t> loop(song.begin() + 2 * Bar, song.begin() + 4 * Bar);
+    const std::vector<int16_t> loop(song.begin() + bar_at(Row, 2), song.begin() + bar_at(Row, 4));
     const size_t lead = size_t(std::find_if(loop.begin(), loop.end(), [](int16_t s) { return s != 0; }) - loop.begin());
     ASSERT_GT(got.size(), 3 * loop.size()) << "fewer than three passes";
-    for (size_t i = 0; i + 2 * Bar < got.size() - Bar; ++i)   // leave the last, unfinished pass alone
+    for (size_t i = 0; i + 3 * loop.size() / 2 < got.size(); ++i)   // leave the last, unfinished pass alone
         ASSERT_EQ(got[i], loop[(lead + i) % loop.size()]) << "sample " << i;
 
     got = play("a.txt --mute 1", "timeout -s KILL 60", status);
@@ -295,7 +301,6 @@ TEST_F(SongPlay, WatchedLoopKeepsItsBarsAcrossATempoChange)
 {
     std::string fast = ScoreA;
     fast.replace(fast.find("bpm:125"), 7, "bpm:150");   // rows of 4410 samples
-    constexpr int32_t FastBar = 16 * 4410;
     std::ofstream(dir / "song.txt") << ScoreA;
     sh("(env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=2 timeout --preserve-status -k 5 "
        "-s INT 4 " SONG_BIN " play song.txt --watch --loop 4:6 </dev/null >out 2>err; echo $? > status) &");
@@ -308,7 +313,7 @@ TEST_F(SongPlay, WatchedLoopKeepsItsBarsAcrossATempoChange)
 
     const std::vector<int16_t> got = heard();
     const std::vector<int16_t> song = render_score(fast, SongLength);
-    const std::vector<int16_t> loop(song.begin() + 4 * FastBar, song.begin() + 6 * FastBar);
+    const std::vector<int16_t> loop(song.begin() + bar_at(4410, 4), song.begin() + bar_at(4410, 6));
     // From the first whole pass over the new bars 4 and 5 on, nothing else.
     const size_t pass = size_t(std::search(got.begin(), got.end(), loop.begin(), loop.end()) - got.begin());
     ASSERT_LT(pass, got.size()) << "no pass over the bars at the new tempo";
@@ -401,7 +406,7 @@ TEST_F(SongPlay, StopsContinuesAndPlaysInTheBackground)
     EXPECT_TRUE(wait_for("behind-0")) << pane();
     EXPECT_EQ(pane().find("bar 59"), std::string::npos) << pane();   // no status line over the shell
     const std::vector<int16_t> song = render_score(ScoreA, SongLength);
-    const std::vector<int16_t> expected = from_sound(song.begin() + 59 * Bar, song.end());
+    const std::vector<int16_t> expected = from_sound(song.begin() + bar_at(Row, 59), song.end());
     const std::vector<int16_t> got = heard();
     ASSERT_GE(got.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));

@@ -1,7 +1,8 @@
 #include "look.h"
 
 #include "playback/playback.h"
-#include "show/timeline.h"
+#include "show/script.h"
+#include "synth/score_file.h"
 #include "song_tool.h"
 #include "synth/synth.h"
 #include "take.h"
@@ -128,20 +129,6 @@ double level(double peak)
     return peak > 0 ? std::clamp((20.0 * std::log10(peak / 6.0) + 36.0) / 36.0, 0.0, 1.0) : 0.0;
 }
 
-// First sample at which the show's bar count reaches bar.
-int32_t show_bar_start(int32_t bar, int32_t length)
-{
-    int32_t lo = 0, hi = length;
-    while (lo < hi) {
-        const int32_t mid = lo + (hi - lo) / 2;
-        if (song_bar(mid) >= bar)
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    return lo;
-}
-
 // libpng's own reports would add a second line to the tool's message: the
 // failure is reported by the caller from errno.
 void png_quiet_error(png_structp png, png_const_charp)
@@ -172,7 +159,7 @@ bool write_png(std::FILE* file, const LookImage& image)
 
 }   // namespace
 
-LookImage look_draw(const Take& take)
+LookImage look_draw(const Take& take, const ShowScriptState& script)
 {
     const int32_t tracks = take.played;
     const int32_t plotWidth = LookWidth - Left - Right;
@@ -199,11 +186,11 @@ LookImage look_draw(const Take& take)
         canvas.text(8, y + LookTrackLaneHeight / 2 - 6, std::to_string(t), TrackColours[(t - 1) % TrackColourCount]);
     }
     canvas.text(4, spectrumTop + SpectrumHeight / 2 - 5, "fft", Text);
-    // Bar lines under everything else, numbers on the ruler. A score without
-    // a tempo has no bars; a fast one has more bars than columns, so lines
-    // and numbers thin out to every 4th, 16th... bar and never overlap.
-    const int32_t barSamples = RowsPerBar * take.rowLength;
-    const int32_t bars = barSamples > 0 ? (length + barSamples - 1) / barSamples : 0;
+    // Bar lines under everything else, numbers on the ruler: the show's bars
+    // at the score's tempo. A score without a tempo has no bars; a fast one
+    // has more bars than columns, so lines and numbers thin out to every 4th,
+    // 16th... bar and never overlap.
+    const int32_t bars = take.rowLength > 0 ? take.bar_of(length - 1) + 1 : 0;
     const int32_t pixelsPerBar = std::max(1, plotWidth / std::max(bars, 1));
     int32_t labelEvery = pixelsPerBar >= 22 ? 1 : pixelsPerBar >= 11 ? 2 : pixelsPerBar >= 6 ? 4 : 16;
     const int32_t labelWidth = 8 * int32_t(std::to_string(std::max(bars - 1, 0)).size()) + 4;
@@ -213,19 +200,19 @@ LookImage look_draw(const Take& take)
     while (int64_t(lineEvery) * plotWidth < int64_t(3) * bars)
         lineEvery *= 4;
     for (int32_t b = 0; b < bars; b += lineEvery) {
-        const int32_t x = column_of(int64_t(b) * barSamples);
+        const int32_t x = column_of(take.bar_start(b));
         const Rgb line = b % (4 * lineEvery) == 0 ? BarLine4 : BarLine;
         for (int32_t y = RulerHeight - 4; y < spectrumTop - Gap; ++y)
             canvas.put(x, y, line);
         if (b % labelEvery == 0)
             canvas.text(x + 2, 3, std::to_string(b), Text);
     }
-    // The show's keyframe rows and its end, at the show's own bar count.
-    for (int32_t row = 0; row <= ShowKeyframeRows; ++row) {
-        const int32_t bar = row < ShowKeyframeRows ? ShowKeyframes[row].firstBar : ShowEndBar;
-        const int32_t x = column_of(show_bar_start(bar, length));
+    // The show's own keyframe rows (yellow) and its end (white).
+    for (int32_t row = 0; row <= script.rows; ++row) {
+        const int32_t bar = row < script.rows ? script.keyframes[row].firstBar : script.endBar;
+        const int32_t x = column_of(take.bar_start(bar));
         for (int32_t k = 0; k < 6; ++k)
-            canvas.fill(x - 5 + k, RulerHeight + k, 11 - 2 * k, 1, row < ShowKeyframeRows ? ShowMark : ShowEnd);
+            canvas.fill(x - 5 + k, RulerHeight + k, 11 - 2 * k, 1, row < script.rows ? ShowMark : ShowEnd);
         for (int32_t y = RulerHeight + 6; y < spectrumTop - Gap; y += 3)
             canvas.put(x, y, ShowMark);
     }
@@ -301,14 +288,17 @@ int song_tool_look(const std::string& song, const std::string& out)
         return 1;
     }
     Take take;
-    const std::string name = song == "-" ? "(embedded score)" : song;
-    if (take_read_score(song, text, message) < 0 ||
-        take_render(name, text, int32_t(DefaultRenderSamples), AllTracks, take, message) < 0) {
+    ShowScriptState script;
+    std::vector<ShowFinding> findings;
+    if (score_read(song, text, message) < 0 || take_render(score_name(song), text, 0, AllTracks, take, message) < 0) {
         std::fprintf(stderr, "%s\n", message.c_str());
         return 1;
     }
+    if (show_script_read(text, script, &findings) < 0)
+        std::fprintf(stderr, "velomira-song: %s: the show lines do not check (velomira-song check %s); the "
+                             "built-in show is marked\n", score_name(song).c_str(), song.c_str());
     output_signals_install();
-    const LookImage image = look_draw(take);
+    const LookImage image = look_draw(take, script);
 
     // Written under a temporary name and put in place only when complete.
     OutputFile file;

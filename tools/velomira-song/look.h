@@ -1,10 +1,10 @@
 // velomira-song look: a picture of a score as a musician reads it. From top
-// to bottom: a ruler with bar numbers (16 rows of the score's tempo), the
-// bars where the show's keyframe rows begin (yellow; the show counts bars at
-// a fixed 125 bpm), the mix's waveform with clipped samples in red, one lane
-// per played track with its level envelope (36 dB scale), and a spectrogram
-// of the mix (40 Hz to 16 kHz, logarithmic). The length is what the demo
-// pre-renders.
+// to bottom: a ruler with the show's bar numbers at the score's tempo, the
+// bars where the score's own show rows begin (yellow) and where its show ends
+// (white), the mix's waveform with clipped samples in red, one lane per
+// played track with its level envelope (36 dB scale), and a spectrogram of
+// the mix (40 Hz to 16 kHz, logarithmic). The length is what the demo
+// pre-renders at the score's tempo.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <vector>
 
 struct Take;
+struct ShowScriptState;
 
 inline constexpr int32_t LookWidth = 1600;
 inline constexpr int32_t LookTrackLaneHeight = 40;
@@ -22,8 +23,8 @@ struct LookImage {
     std::vector<uint8_t> rgb;
 };
 
-// Draws a rendered take.
-LookImage look_draw(const Take& take);
+// Draws a rendered take with the show's script.
+LookImage look_draw(const Take& take, const ShowScriptState& script);
 
 // The command: reads and renders song ("-" for the embedded score), draws it
 // and writes out as a PNG (under a temporary name, renamed when complete).

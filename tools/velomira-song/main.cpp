@@ -23,6 +23,7 @@ int run(int argc, char** argv)
     CLI::App app{"Render, check and print Velomira scores.\n\n"
                  "Examples:\n"
                  "  velomira-song print > mysong.txt          start from the demo's score\n"
+                 "  velomira-song print --show > mydemo.txt   ... and its show, to make a whole demo\n"
                  "  velomira-song check mysong.txt            list problems with line numbers\n"
                  "  velomira-song render mysong.txt out.wav   hear it (44100 Hz mono 16-bit)\n"
                  "  velomira-song render - demo.flac --seconds 30\n"
@@ -42,14 +43,16 @@ int run(int argc, char** argv)
     CLI::App* check = app.add_subcommand("check", "report everything the format would drop, and every error");
     check->add_option("SONG", song, "score file, or - for the embedded score")->required();
 
-    app.add_subcommand("print", "write the embedded score to standard output");
+    bool withShow = false;
+    app.add_subcommand("print", "write the embedded score to standard output")
+        ->add_flag("--show", withShow, "with the demo's show as show lines, to start from the whole demo");
 
     PlayArguments play;
     std::string from, loop, solo, mute;
     CLI::App* playCommand = app.add_subcommand(
         "play", "play a score through the sound device; in a terminal: a status line and the keys "
-                "space (pause), left/right (one bar back/forward), q (quit). A bar is 16 rows of the "
-                "score's tempo, from row 0");
+                "space (pause), left/right (one bar back/forward), q (quit). Bars are the show's: four "
+                "beats of the score's tempo, bar 1 from beat 4.3");
     playCommand->add_option("SONG", play.song, "score file, or - for the embedded score")->required();
     playCommand->add_option("--from", from, "start at this bar")->option_text("BAR");
     playCommand->add_option("--loop", loop, "repeat bars A to B-1")->option_text("A:B");
@@ -106,7 +109,7 @@ int run(int argc, char** argv)
     }
     if (*look)
         return song_tool_look(song, picture);
-    return song_tool_print(std::cout);
+    return song_tool_print(std::cout, withShow);
 }
 
 }   // namespace

@@ -283,10 +283,10 @@ std::string meters(const Take& take, int32_t position, uint32_t heard, bool utf8
 std::string status_text(const Take& take, uint32_t heard, bool utf8, size_t width)
 {
     const int32_t position = std::min(Player.position.load(), take.length());
-    const int32_t row = position / std::max(take.rowLength, 1);
+    const int32_t bar = take.bar_of(position);
+    const int32_t row = (position - take.bar_start(bar)) / std::max(take.rowLength, 1);
     char head[64];
-    std::snprintf(head, sizeof head, "%s bar %d:%02d  ", Player.paused ? "||" : "> ", row / RowsPerBar,
-                  row % RowsPerBar);
+    std::snprintf(head, sizeof head, "%s bar %d:%02d  ", Player.paused ? "||" : "> ", bar, row);
     const std::string clock = head + clock_text(position) + "/" + clock_text(take.length());
     const std::string withMeters = clock + "  " + meters(take, position, heard, utf8);
     const std::string full = withMeters + "  space pause  " + (utf8 ? "\u2190/\u2192" : "<-/->") + " bar  q quit";
@@ -439,9 +439,9 @@ bool watch_saved(Watch& watch)
 int render_take(const PlayOptions& options, const std::string& name, Take& take, std::string& message)
 {
     std::string text;
-    if (take_read_score(options.song, text, message) < 0)
+    if (score_read(options.song, text, message) < 0)
         return -1;
-    return take_render(name, text, int32_t(DefaultRenderSamples), options.heard, take, message);
+    return take_render(name, text, 0, options.heard, take, message);
 }
 
 // A save rendered on its own thread, so that keys, signals and the status

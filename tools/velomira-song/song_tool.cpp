@@ -300,8 +300,10 @@ int song_tool_check_text(const std::string& name, const std::string& text, std::
     return valid ? 0 : 1;
 }
 
-int song_tool_print(std::ostream& out)
+int song_tool_print(std::ostream& out, bool withShow)
 {
     out << EmbeddedSong;
+    if (withShow)
+        out << "\n" << show_script_text(ShowScriptState{});
     return out ? 0 : 1;
 }

@@ -42,5 +42,6 @@ int song_tool_check(const std::string& song, std::ostream& out);
 // line is reported once with its count.
 int song_tool_check_text(const std::string& name, const std::string& text, std::ostream& out);
 
-// Writes the embedded score.
-int song_tool_print(std::ostream& out);
+// Writes the embedded score; withShow: followed by the built-in show as
+// show lines (show/script.h), which play the same pictures.
+int song_tool_print(std::ostream& out, bool withShow = false);

@@ -1,5 +1,6 @@
 #include "take.h"
 
+#include "driver/demo.h"
 #include "playback/playback.h"
 #include "synth/score_file.h"
 #include "synth/song.h"
@@ -40,17 +41,25 @@ int take_render(const std::string& name, const std::string& text, int32_t length
     synth_reset();
     if (score_parse_text(name, text, message) < 0)
         return -1;
+    const BarClockState clock = bar_clock_for(Song.RowLength);
+    if (length <= 0) {
+        const int64_t samples = int64_t(PrerenderBlockSamples) *
+                                ((song_bar_start_at(clock, PrerenderLastBar + 1) + PrerenderBlockSamples - 1) /
+                                 PrerenderBlockSamples);
+        if (samples > SongBufferCapacity) {
+            message = name + ": error: at this tempo the show's bar 61 comes after ten minutes, the longest a "
+                             "song may be";
+            return -1;
+        }
+        length = int32_t(samples);
+    }
     take.played = song_played_tracks();
     take.rowLength = Song.RowLength;
+    take.clock = clock;
     take.samples.assign(size_t(length), 0);
     take.peaks.assign(size_t((length + PeakWindowSamples - 1) / PeakWindowSamples) * MaxVoices, 0.0f);
     synth_render_parallel(take.samples.data(), length, heard, take.peaks.data());
     return 0;
-}
-
-int take_read_score(const std::string& path, std::string& text, std::string& message)
-{
-    return score_read(path, text, message);
 }
 
 int take_parse_tracks(const std::string& list, uint32_t& mask, std::string& message)

@@ -4,6 +4,8 @@
 // good take playing while the next one is rendered.
 #pragma once
 
+#include "playback/playback.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -22,27 +24,25 @@ struct Take {
     std::vector<float> peaks;       // [window * MaxVoices + track], mix units (6.0 = full scale)
     int32_t played = 0;             // tracks 1..played sound
     int32_t rowLength = 0;          // samples per row; 0 for a song without tempo
+    BarClockState clock;            // the show's bars at the score's tempo
     int32_t length() const { return int32_t(samples.size()); }
-    // First sample of a bar (16 rows of the score's tempo, from row 0); the
-    // take's length for a bar past its end.
+    // First sample of a bar, as the show counts bars (song_bar); the take's
+    // length for a bar past its end.
     int32_t bar_start(int64_t bar) const
     {
-        return int32_t(std::min<int64_t>(bar * RowsPerBar * std::max(rowLength, 1), length()));
+        return bar >= int64_t(length()) ? length() : std::min(song_bar_start_at(clock, int32_t(bar)), length());
     }
-    int32_t bar_of(int32_t position) const { return position / (RowsPerBar * std::max(rowLength, 1)); }
+    int32_t bar_of(int32_t position) const { return song_bar_at(clock, position); }
 };
 
 // Parses text (named `name` in messages) from a fresh synthesizer and renders
-// `length` samples with the tracks whose bit is set in heard. On a rejected
-// score, or one whose instruments together are longer than
-// MaxTakeInstrumentSamples, returns -1 with the message; take is then
-// unchanged. May throw std::bad_alloc.
+// `length` samples with the tracks whose bit is set in heard; length 0: as
+// long as the demo pre-renders at the score's tempo (to its bar 61). On a
+// rejected score, one whose instruments together are longer than
+// MaxTakeInstrumentSamples, or one longer than ten minutes, returns -1 with
+// the message; take is then unchanged. May throw std::bad_alloc.
 int take_render(const std::string& name, const std::string& text, int32_t length, uint32_t heard, Take& take,
                 std::string& message);
-
-// Reads a score file, or the embedded score for "-"; -1 with a message when it
-// cannot be read.
-int take_read_score(const std::string& path, std::string& text, std::string& message);
 
 // Parses "3,5,7" (decimal numbers) into a track mask (tracks 1 to 29); -1
 // with a message.
