@@ -16,7 +16,7 @@ const char* const DemoVersion = VELOMIRA_VERSION;
 namespace {
 
 const char Usage[] =
-    "Usage: velomira [-w] [--song FILE]\n"
+    "Usage: velomira [-w] [--song FILE [--watch]]\n"
     "       velomira --help | --version\n"
     "\n"
     "Plays the Velomira demo. It first renders its music, printing a dot per bar\n"
@@ -25,9 +25,13 @@ const char Usage[] =
     "way out it prints the average frame rate.\n"
     "\n"
     "  -w         play in a window instead of full screen\n"
-    "  --song FILE  play this score (velomira-song's format) instead of the demo's;\n"
-    "             - is the demo's own; the show still follows bars at the demo's\n"
-    "             fixed 125 bpm\n"
+    "  --song FILE  play this score (velomira-song's format) instead of the demo's,\n"
+    "             with its own show: bars at its tempo, and its show lines\n"
+    "             (velomira-song print --show writes the demo's); - is the demo's\n"
+    "  --watch    with --song: a live preview. Every save of FILE is played at\n"
+    "             once from the same moment; a bad save keeps the last good one\n"
+    "             and shows its error. Keys: space pause, left/right one bar,\n"
+    "             Home the start, q or Esc quit (other keys do not end it)\n"
     "  --help     print this text and exit\n"
     "  --version  print the version and exit\n"
     "\n"
@@ -112,6 +116,22 @@ int demo_take_song_option(int& argc, char** argv, std::string& file, std::string
         argc -= taken;
     }
     return 0;
+}
+
+bool demo_take_flag(int& argc, char** argv, const char* flag)
+{
+    bool found = false;
+    for (int i = 1; i < argc;) {
+        if (std::strcmp(argv[i], flag) != 0) {
+            ++i;
+            continue;
+        }
+        found = true;
+        for (int j = i; j < argc; ++j)
+            argv[j] = argv[j + 1];   // argv[argc] is the null pointer
+        --argc;
+    }
+    return found;
 }
 
 void demo_build_palette()

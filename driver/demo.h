@@ -28,6 +28,10 @@ uint32_t demo_video_flags(int argc, const char* const* argv);
 // file after it, an empty one, or is given more than once.
 int demo_take_song_option(int& argc, char** argv, std::string& file, std::string& message);
 
+// Takes every flag (such as "--watch") out of the command line, wherever it
+// stands, like demo_take_song_option; true when it was there.
+bool demo_take_flag(int& argc, char** argv, const char* flag);
+
 // "velomira " followed by this is what --version prints.
 extern const char* const DemoVersion;
 

@@ -22,6 +22,11 @@ void drain_events()
 {
     SDL_Event event;
     while (SDL_PollEvent(&event) > 0) {
+        if (FrameLoop.keysTaken) {
+            if (event.type == SDL_KEYDOWN && FrameLoop.keyCount < FrameLoopMaxKeys)
+                FrameLoop.keys[FrameLoop.keyCount++] = int32_t(event.key.keysym.sym);
+            continue;
+        }
         // Closing the window is deliberately not a way out: only a key or a
         // mouse button ends the show early.
         if (event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_KEYDOWN)
@@ -95,6 +100,16 @@ void frame_loop_step()
     draw_frame(FrameLoop.screen, FrameLoop.t0);
     ++FrameLoop.frames;
     drain_events();
+}
+
+void frame_loop_drain_events()
+{
+    drain_events();
+}
+
+uint32_t frame_loop_elapsed()
+{
+    return playback_clock_ms() - FrameLoop.t0;
 }
 
 double frame_loop_rate()

@@ -15,10 +15,18 @@
 
 struct SDL_Surface;
 
+inline constexpr int32_t FrameLoopMaxKeys = 16;
+
 struct FrameLoopState {
     SDL_Surface* screen = nullptr;
     uint32_t t0 = 0;       // playback clock reading when playback started
     int32_t frames = 0;    // loop passes, drawn or not
+    // The live preview takes the keys itself: then a key press is queued
+    // here (SDL key symbols, in order) instead of ending the show, and a
+    // mouse button does nothing.
+    bool keysTaken = false;
+    int32_t keys[FrameLoopMaxKeys] = {};
+    int32_t keyCount = 0;
 };
 inline FrameLoopState FrameLoop;
 
@@ -36,7 +44,12 @@ void frame_loop_start(SDL_Surface* screen);
 // Starts the show on an open screen: unpauses the audio device, then
 // frame_loop_start, so the clock's zero is the moment the song starts.
 void frame_loop_begin_show(SDL_Surface* screen);
-// One pass of the frame loop. A key or mouse-button press sets QuitRequested.
+// One pass of the frame loop. A key or mouse-button press sets QuitRequested
+// (unless keysTaken).
 void frame_loop_step();
+// The events alone, for a paused preview: no frame is drawn.
+void frame_loop_drain_events();
+// Milliseconds of show time: the playback clock since t0.
+uint32_t frame_loop_elapsed();
 // Passes per second since frame_loop_start, as the program reports it.
 double frame_loop_rate();

@@ -7,6 +7,7 @@
 // on the way out. SDL is met here and in frame_loop.cpp only.
 #include "driver/demo.h"
 #include "driver/frame_loop.h"
+#include "driver/preview.h"
 #include "playback/playback.h"
 
 #include <SDL.h>
@@ -35,11 +36,16 @@ bool load_song(const std::string& path)
 
 int play(int argc, char** argv)
 {
-    // --song FILE plays another score; the show still follows bars at the
-    // embedded score's fixed tempo of 125 bpm.
+    // --song FILE plays another score with its own show; --watch makes that
+    // a live preview of the file.
     std::string songFile, message;
     if (demo_take_song_option(argc, argv, songFile, message) < 0) {
         std::fprintf(stderr, "velomira: %s\n", message.c_str());
+        return 1;
+    }
+    const bool watch = demo_take_flag(argc, argv, "--watch");
+    if (watch && songFile.empty()) {
+        std::fprintf(stderr, "velomira: --watch needs --song FILE, the score to watch\n");
         return 1;
     }
     if (demo_answer_info_request(argc, argv, stdout))
@@ -69,9 +75,25 @@ int play(int argc, char** argv)
         return 1;
     }
     SDL_ShowCursor(0);
+    if (watch && !preview_start(songFile, message)) {
+        std::fprintf(stderr, "velomira: %s\n", message.c_str());
+        SDL_Quit();
+        return 1;
+    }
     frame_loop_begin_show(screen);
-    while (!QuitRequested)
-        frame_loop_step();
+    while (!QuitRequested) {
+        if (!watch) {
+            frame_loop_step();
+            continue;
+        }
+        if (preview_wants_frame()) {
+            frame_loop_step();
+        } else {
+            frame_loop_drain_events();
+            SDL_Delay(10);
+        }
+        preview_step();
+    }
 
     SDL_Quit();
     std::printf("%f FPS\n", frame_loop_rate());
