@@ -21,7 +21,7 @@ int32_t song_bar_at(const BarClockState& clock, int32_t position)
 {
     // seconds is rounded to single precision before the beat arithmetic,
     // which is done in double: the bar boundaries depend on both roundings.
-    float seconds = float(double(position) * (1.0 / 44100.0));
+    float seconds = float(double(position) * (1.0 / double(SongSampleRate)));
     double beats = double(seconds) * clock.beatsPerSecond - 0.3;
     return int32_t(beats * 0.25);
 }
