@@ -216,10 +216,16 @@ SongDiagnostic as_diagnostic(const ShowFinding& finding)
 int demo_load_song(const std::string& path, std::string& message)
 {
     const std::string file = path.empty() ? EmbeddedScorePath : path;
-    const std::string name = score_name(file);
     std::string text;
+    if (score_read(file, text, message) < 0)
+        return -1;
+    return demo_load_text(score_name(file), text, message);
+}
+
+int demo_load_text(const std::string& name, const std::string& text, std::string& message)
+{
     synth_reset();
-    if (score_read(file, text, message) < 0 || score_parse_text(name, text, message) < 0)
+    if (score_parse_text(name, text, message) < 0)
         return -1;
     std::vector<ShowFinding> findings;
     if (show_script_read(text, ShowScript, &findings) < 0) {

@@ -82,6 +82,8 @@ int32_t demo_prerender(std::FILE* dots);
 // one message ("FILE:LINE: error: ..." and the line as written) when the
 // score cannot be read, is rejected, or would need more than ten minutes.
 int demo_load_song(const std::string& path, std::string& message);
+// The same for a score's text already in hand, named `name` in messages.
+int demo_load_text(const std::string& name, const std::string& text, std::string& message);
 
 // What every program does between loading its score and its first frame:
 // the pre-render with its dots (and a line feed after them when dots is not

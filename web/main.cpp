@@ -12,7 +12,8 @@
 //              format and the page offers to play again (web_play_again()).
 // With ?frame=N in the address the page plays frames 0..N at the capture
 // tool's fixed times instead, without sound, leaves frame N on the canvas and
-// sets a flag the tests wait for.
+// sets a flag the tests wait for. A score in the address's fragment (a shared
+// link, see index.html) is handed over with web_load_score before the start.
 //
 // Owns Web, the phase machine's state. Runs on the browser's main thread,
 // like the audio callback, which the browser calls from its timers.
@@ -173,6 +174,8 @@ EMSCRIPTEN_KEEPALIVE void web_start()
 {
     if (Web.phase != WebPhase::Title)
         return;
+    // The last frame follows the score's show, known once the page's score is in.
+    Web.stopFrame = std::min<int64_t>(EM_ASM_INT({ return velomiraPage.stopFrame; }), offline_last_frame(OfflineMaxFps));
     Web.clickMs = emscripten_get_now();
     if (Web.stopFrame < 0)
         frame_loop_open_audio();
@@ -212,6 +215,22 @@ EMSCRIPTEN_KEEPALIVE void web_show_frame(int32_t frame)
     start_main_loop();
 }
 
+// A score handed over by the page (a shared link's): it replaces the
+// embedded one before the show starts. On a rejected score the embedded one
+// stays, and the page is told why.
+EMSCRIPTEN_KEEPALIVE int web_load_score(const char* text)
+{
+    if (Web.phase != WebPhase::Title)
+        return -1;
+    std::string message;
+    if (demo_load_text("the shared score", text, message) == 0)
+        return 0;
+    std::string ignored;
+    demo_load_song("", ignored);
+    EM_ASM({ velomiraPage.scoreRefused(UTF8ToString($0)); }, message.c_str());
+    return -1;
+}
+
 // Samples handed to the audio device so far.
 EMSCRIPTEN_KEEPALIVE int32_t web_song_position()
 {
@@ -222,7 +241,6 @@ EMSCRIPTEN_KEEPALIVE int32_t web_song_position()
 
 int main()
 {
-    Web.stopFrame = std::min<int64_t>(EM_ASM_INT({ return velomiraPage.stopFrame; }), offline_last_frame(OfflineMaxFps));
 
     SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
     std::string message;
@@ -245,9 +263,8 @@ int main()
     if (!Web.screen)
         return 1;
 
+    // The page may hand over a score first; then it starts the show, in the
+    // fixed-frame mode at once (it has no sound), else on the click.
     EM_ASM({ velomiraPage.ready(); });
-    // The fixed-frame mode needs no click: it has no sound.
-    if (Web.stopFrame >= 0)
-        web_start();
     return 0;
 }

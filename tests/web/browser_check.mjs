@@ -5,13 +5,17 @@
 //   node browser_check.mjs SITE frames OUTDIR N...   screenshots of ?frame=N into OUTDIR/web-N.png
 //   node browser_check.mjs SITE play                 loads without console errors; a click starts
 //                                                    the show, a key and a mouse button end it
+//   node browser_check.mjs SITE shared SCORE SONG_TOOL OUTDIR N
+//                                                    a link with SCORE in its fragment plays it:
+//                                                    its song hash, OUTDIR/web-N.png; a bad one is refused
 // Prints the figures it reads from the page; exits non-zero on any failure.
-import { spawn } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync, existsSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { extname, join, normalize } from 'node:path';
+import { deflateRawSync } from 'node:zlib';
 
 const [site, mode, ...args] = process.argv.slice(2);
 const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
@@ -201,6 +205,36 @@ async function checkPlay(page, url) {
   if (page.console.filter((line) => / FPS$/.test(line)).length !== 2) fail('no rate line after the second show');
 }
 
+// A shared link: the page plays the score in its fragment. Its song equals
+// the native render of that score (hash), frame N is screenshotted for the
+// caller to compare, and a link whose score does not check says why and
+// plays the demo's own.
+async function checkShared(page, url, scorePath, songTool, outDir, frame) {
+  const fragment = (text) => '#score=' + deflateRawSync(Buffer.from(text, 'utf8')).toString('base64url');
+  const score = readFileSync(scorePath, 'utf8');
+  await page.send('Page.navigate', { url: url + '?frame=' + frame + fragment(score) });
+  const hash = await waitFor(page, dataset('songSha256'), 120, 'the shared song hash');
+  await waitFor(page, `${dataset('frameDone')} === '${frame}'`, 300, 'frame ' + frame);
+  if ((await evaluate(page, dataset('sharedScore'))) !== 'loaded') fail('the shared score was not loaded');
+  const samples = await evaluate(page, dataset('songSamples'));
+  const wav = join(outDir, 'shared.wav');
+  const render = spawnSync(songTool, ['render', scorePath, wav, '--samples', String(samples)]);
+  if (render.status !== 0) throw new Error('velomira-song render failed: ' + render.stderr);
+  const expected = createHash('sha256').update(wavSamples(wav)).digest('hex');
+  if (hash !== expected) fail('the shared song differs from velomira-song render of ' + scorePath);
+  const { data } = await page.send('Page.captureScreenshot', {
+    format: 'png', clip: { x: 0, y: 0, width: 640, height: 480, scale: 1 } });
+  writeFileSync(join(outDir, 'web-' + frame + '.png'), Buffer.from(data, 'base64'));
+
+  await page.send('Page.navigate', { url: 'about:blank' });
+  await page.send('Page.navigate', { url: url + fragment(score + 't1:p77\n') });
+  await waitFor(page, `${dataset('state')} === 'title'`, 60, 'the title screen of a bad link');
+  if ((await evaluate(page, dataset('sharedScore'))) !== 'refused') fail('a bad shared score was not refused');
+  const note = await evaluate(page, `document.getElementById('shared').textContent`);
+  if (!/the shared score:\d+: error: track 1 plays pattern 77, which no line defines/.test(note))
+    fail('the refusal does not name the line: ' + note);
+}
+
 const server = await serve(normalize(site + '/'));
 const url = 'http://127.0.0.1:' + server.address().port + '/index.html';
 const browser = launch();
@@ -209,6 +243,7 @@ try {
   if (mode === 'song') await checkSong(page, url, args[0]);
   else if (mode === 'frames') await checkFrames(page, url, args[0], args.slice(1));
   else if (mode === 'play') await checkPlay(page, url);
+  else if (mode === 'shared') await checkShared(page, url, ...args);
   else throw new Error('unknown mode ' + mode);
   if (page.errors.length) fail('console errors: ' + JSON.stringify(page.errors));
 } catch (error) {

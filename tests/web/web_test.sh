@@ -4,6 +4,7 @@
 #   web_test.sh song SITE SCRATCH VELOMIRA_SONG           the page's song = velomira-song render -
 #   web_test.sh frames SITE SCRATCH VELOMIRA_CAPTURE N... screenshots of ?frame=N = velomira-capture --png
 #   web_test.sh play SITE                                 loading, starting and ending the show
+#   web_test.sh shared SITE SCRATCH SCORE SONG CAPTURE N  a link carrying SCORE plays its song and show
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # Debian's node does not search Debian's module folder, which emcc needs.
@@ -49,6 +50,23 @@ frames)
     ;;
 play)
     node "$here/browser_check.mjs" "$1" play
+    ;;
+shared)
+    site=$1 scratch=$2 score=$3 song_tool=$4 capture=$5 frame=$6
+    rm -rf "$scratch" && mkdir -p "$scratch/native"
+    "$capture" -q --song "$score" --png "$scratch/native" --frames "$frame:$((frame + 1))" >/dev/null &
+    native_run=$!
+    status=0
+    node "$here/browser_check.mjs" "$site" shared "$score" "$song_tool" "$scratch" "$frame" || status=1
+    wait $native_run || status=1
+    native=$(printf '%s/native/frame-%05d.png' "$scratch" "$frame")
+    differ=$(compare -metric AE "$native" "$scratch/web-$frame.png" null: 2>&1) || true
+    if [ "$differ" != 0 ]; then
+        echo "FAIL: shared frame $frame: $differ pixels differ from velomira-capture --song (kept in $scratch)" >&2
+        status=1
+    fi
+    [ $status -eq 0 ] && rm -rf "$scratch"
+    exit $status
     ;;
 *)
     echo "web_test.sh: unknown mode $mode" >&2
