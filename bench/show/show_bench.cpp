@@ -10,7 +10,7 @@
 #include "synth/embedded_song.h"
 #include "synth/song.h"
 #include "synth/synth.h"
-#include "tools/velomira-capture/png_frame.h"
+#include "tools/common/png_file.h"
 #include "tools/velomira-capture/y4m.h"
 
 #include <benchmark/benchmark.h>

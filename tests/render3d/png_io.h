@@ -1,5 +1,7 @@
 // Small 8-bit paletted PNG files for golden images, in the demo's palette:
-// index i shows as red = green = i, blue = min(255, 100 * i / 85).
+// index i shows as red = green = i, blue = min(255, 100 * i / 85). Written
+// by the tools' PNG writer (tools/common/png_file.h) and read back by the
+// tests' reader (tests/support/png_read.h).
 #pragma once
 
 #include <cstdint>

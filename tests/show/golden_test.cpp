@@ -8,8 +8,9 @@
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
+#include "tests/support/png_read.h"
 #include "tools/common/output_file.h"
-#include "tools/velomira-capture/png_frame.h"
+#include "tools/common/png_file.h"
 #include "tools/velomira-capture/y4m.h"
 
 #include <gtest/gtest.h>

@@ -1,30 +1,37 @@
-// The capture tool's pieces: frame ranges, colour conversion, PNG round trip,
-// files that appear only when complete, the writing thread and the
-// storyboard's choice of stills.
+// The capture tool's pieces and the platform layer it shares with
+// velomira-song: frame ranges, colour conversion, PNG round trips (paletted
+// and RGB), the bitmap font, files that appear only when complete, the
+// signals, the writing thread and the storyboard's choice of stills.
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
 #include "show/script.h"
 #include "show/timeline.h"
-#include "tools/velomira-capture/capture_range.h"
+#include "tests/support/png_read.h"
+#include "tests/support/scratch.h"
+#include "tools/common/font.h"
 #include "tools/common/output_file.h"
+#include "tools/common/png_file.h"
+#include "tools/common/signals.h"
+#include "tools/velomira-capture/capture_range.h"
 #include "tools/velomira-capture/frame_writer.h"
-#include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/sheet.h"
 #include "tools/velomira-capture/y4m.h"
-#include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 
+#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -192,6 +199,43 @@ TEST_F(Files, PalettedPngKeepsIndicesAndPalette)
     EXPECT_EQ(image.palette[255].r, 255);
 }
 
+TEST_F(Files, RgbPngKeepsItsBytesAndAFullDeviceIsOneReason)
+{
+    constexpr int32_t Width = 7, Height = 3;
+    std::vector<uint8_t> rgb(Width * Height * 3);
+    for (size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = uint8_t(i * 29 + 5);
+    OutputFile file;
+    std::string error;
+    std::string path = (dir / "look.png").string();
+    ASSERT_TRUE(file.open(path, error)) << error;
+    ASSERT_TRUE(png_write_rgb(file.file, rgb.data(), Width, Height, error)) << error;
+    ASSERT_TRUE(file.commit(error)) << error;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str()));
+    EXPECT_EQ(image.width, uint32_t(Width));
+    EXPECT_EQ(image.height, uint32_t(Height));
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> back(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, back.data(), 0, nullptr));
+    EXPECT_EQ(back, rgb);
+
+    // libpng prints nothing itself: the stream's reason comes back instead.
+    // The noise does not compress, so it outgrows the stream's buffer.
+    std::vector<uint8_t> noise(128 * 128 * 3);
+    std::mt19937 random(7);
+    for (uint8_t& byte : noise)
+        byte = uint8_t(random() >> 24);
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(png_write_rgb(full, noise.data(), 128, 128, error));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    std::fclose(full);
+    EXPECT_EQ(error, "No space left on device");
+}
+
 TEST_F(Files, ReadingSomethingElseIsAnError)
 {
     std::string path = (dir / "not.png").string();
@@ -321,6 +365,56 @@ TEST_F(Files, UnwritablePlaceIsReportedWithItsPath)
     EXPECT_NE(error.find("No such file"), std::string::npos);
     EXPECT_FALSE(file.open("", error));
     EXPECT_NE(error.find("empty name"), std::string::npos) << error;
+}
+
+// The font's ink stays inside the width it gives for layout (look spaces its
+// ruler numbers by that width), at every scale; a character it lacks draws
+// nothing but still takes its place.
+TEST(Font, InkStaysInsideTheWidthAndUnknownCharactersOnlyAdvance)
+{
+    for (int32_t scale : {1, 2}) {
+        for (const std::string text : {"0123456789", "bar 16  30.93 s", "mix", "show", "fft"}) {
+            int32_t inked = 0, right = -1, bottom = -1;
+            font_draw(text, 10, 20, scale, [&](int32_t x, int32_t y) {
+                ++inked;
+                right = std::max(right, x);
+                bottom = std::max(bottom, y);
+            });
+            EXPECT_GT(inked, 0) << text;
+            EXPECT_LT(right, 10 + font_text_width(text, scale) - scale) << text;   // the last blank column
+            EXPECT_LT(bottom, 20 + FontGlyphHeight * scale) << text;
+        }
+    }
+    int32_t inked = 0, left = 1000;
+    font_draw("?8", 0, 0, 1, [&](int32_t x, int32_t) {
+        ++inked;
+        left = std::min(left, x);
+    });
+    EXPECT_EQ(left, FontAdvance);   // the '8' in the second place
+    int32_t eight = 0;
+    font_draw("8", 0, 0, 1, [&](int32_t, int32_t) { ++eight; });
+    EXPECT_EQ(inked, eight);
+}
+
+// The one flag records the signal that came last; the writers' set ignores
+// SIGPIPE and SIGXFSZ, the player's set takes Ctrl+Z as a request. In a
+// child process, which reports through its exit status.
+TEST(SignalsDeathTest, TheFlagRecordsWhichSignalCame)
+{
+    EXPECT_EXIT(
+        {
+            signals_catch_for_writing();
+            const bool quiet = signals_ending() == 0;
+            raise(SIGPIPE);
+            raise(SIGXFSZ);
+            raise(SIGINT);
+            const bool interrupted = signals_ending() == SIGINT;
+            signals_catch_for_playing();
+            raise(SIGTSTP);
+            raise(SIGHUP);
+            std::exit(quiet && interrupted && signals_stop_requested() ? signals_ending() : 99);
+        },
+        ::testing::ExitedWithCode(SIGHUP), "");
 }
 
 // The writer hands frames to its worker in order, and after a failed frame

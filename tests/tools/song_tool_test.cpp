@@ -96,7 +96,7 @@ TEST(SongTool, RejectedScoreNamesFileAndLineAndWritesNothing)
     ASSERT_EQ(symlink(song.c_str(), link.c_str()), 0);
     for (const std::string& out : {song, link}) {
         std::ostringstream same;
-        EXPECT_EQ(song_tool_render(song, out, 1000, false, same), 1);
+        EXPECT_EQ(song_tool_render(song, out, 1000, false, same), 2);   // refused before any work
         EXPECT_EQ(same.str(), out + ": this is the score itself; give another output file\n");
     }
     EXPECT_EQ(read_text(song), "bpm:125\n\ni1:saha, 2,5,1,30,0\np1:c4, sld\nt1:p1,p7,loop\n");
@@ -111,12 +111,15 @@ TEST(SongTool, UnwritableOutputIsReportedWithoutLeftovers)
     EXPECT_EQ(err.str().rfind("cannot write /nonexistent-dir/out.wav: ", 0), 0u) << err.str();
 }
 
-TEST(SongTool, MissingScoreAndBadLengthAreErrors)
+// A score that cannot be read is a failure (1); a length out of range is
+// refused before any work (2).
+TEST(SongTool, MissingScoreFailsAndABadLengthIsRefused)
 {
     std::ostringstream err;
     EXPECT_EQ(song_tool_render("/nonexistent/song.txt", temp_path("x.wav"), 1000, false, err), 1);
     EXPECT_NE(err.str().find("/nonexistent/song.txt: cannot open"), std::string::npos);
-    EXPECT_EQ(song_tool_render("-", temp_path("x.wav"), 0, false, err), 1);
+    EXPECT_EQ(song_tool_render("-", temp_path("x.wav"), 0, false, err), 2);
+    EXPECT_EQ(song_tool_render("-", temp_path("x.wav"), MaxRenderSamples + 1, false, err), 2);
     EXPECT_FALSE(exists(temp_path("x.wav")));
 }
 
@@ -146,10 +149,10 @@ TEST(SongTool, OutputsThatAreTheScoreOrNotTheirKindAreRefused)
     std::remove(link.c_str());
     ASSERT_EQ(symlink(song.c_str(), link.c_str()), 0);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(song_tool_look(song, song), 1);
-    EXPECT_EQ(song_tool_look(link, song), 1);
-    EXPECT_EQ(song_tool_look(song, temp_path("kind.wav")), 1);
-    EXPECT_EQ(song_tool_look(song, temp_path("kind.png/")), 1);
+    EXPECT_EQ(song_tool_look(song, song), 2);
+    EXPECT_EQ(song_tool_look(link, song), 2);
+    EXPECT_EQ(song_tool_look(song, temp_path("kind.wav")), 2);
+    EXPECT_EQ(song_tool_look(song, temp_path("kind.png/")), 2);
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find(song + ": this is the score itself"), std::string::npos) << said;
     EXPECT_NE(said.find("kind.wav: give a name ending in .png\n"), std::string::npos) << said;
@@ -158,7 +161,7 @@ TEST(SongTool, OutputsThatAreTheScoreOrNotTheirKindAreRefused)
     EXPECT_FALSE(exists(temp_path("kind.wav")));
 
     std::ostringstream err;
-    EXPECT_EQ(song_tool_render(song, temp_path("kind.mp3"), 1000, false, err), 1);
+    EXPECT_EQ(song_tool_render(song, temp_path("kind.mp3"), 1000, false, err), 2);
     EXPECT_EQ(err.str(), temp_path("kind.mp3") + ": give a name ending in .wav or .flac\n");
     EXPECT_FALSE(exists(temp_path("kind.mp3")));
     std::remove(link.c_str());

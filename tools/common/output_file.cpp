@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -14,10 +13,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-volatile std::sig_atomic_t Interrupted = 0;
-
-void on_stop_signal(int) { Interrupted = 1; }
 
 bool starts_with(const std::string& s, const char* head)
 {
@@ -255,21 +250,4 @@ bool same_file(const std::string& a, const std::string& b)
     std::error_code ignored;
     return fs::weakly_canonical(fs::absolute(targetA, ignored), ignored) ==
            fs::weakly_canonical(fs::absolute(targetB, ignored), ignored);
-}
-
-void output_signals_install()
-{
-    struct sigaction stop = {};
-    stop.sa_handler = on_stop_signal;
-    sigemptyset(&stop.sa_mask);
-    stop.sa_flags = 0;   // no SA_RESTART: a blocked open or write returns
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGTERM, &stop, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
-bool output_interrupted()
-{
-    return Interrupted != 0;
 }

@@ -19,12 +19,9 @@
 // OutputFile that was neither committed nor kept discards it, so an early
 // return on an error takes everything back.
 //
-// Signals: output_signals_install() makes SIGINT and SIGTERM set a flag that
-// the tool polls with output_interrupted() (then it returns through its
-// normal failure path, which discards), and ignores SIGPIPE and SIGXFSZ so a
-// closed pipe or a file size limit shows up as a write error instead of
-// killing the process with its temporary files on disk. The handlers do not
-// restart system calls: opening a FIFO that nobody reads ends on Ctrl+C.
+// Signals (tools/common/signals.h): a tool writing outputs polls
+// signals_ending() and returns through its normal failure path, which
+// discards; a closed pipe or a file size limit is a write error there.
 //
 // same_file() tells whether two paths name one file (hard or symbolic links
 // included, or the same new name, also through a link to it), for refusing an
@@ -77,8 +74,3 @@ bool output_in_place(const std::string& destination);
 // links, or the same path once links are followed and it is made absolute
 // when neither exists yet.
 bool same_file(const std::string& a, const std::string& b);
-
-// SIGINT/SIGTERM set the interrupted flag; SIGPIPE and SIGXFSZ are ignored.
-void output_signals_install();
-// True once SIGINT or SIGTERM arrived.
-bool output_interrupted();

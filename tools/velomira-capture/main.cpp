@@ -10,28 +10,33 @@
 // (tools/common/output_file.h); on any failure, interrupt or exception the
 // files are as they were before the run.
 //
-// A run, in order: check_options (before anything is touched),
-// check_outputs, open_outputs, load_score, plan_run, render_music (the
-// pre-render), write_music, start_video, play_frames, finish_outputs,
-// then the outputs are kept and the summary printed. The score comes before
-// the plan: its tempo and its show lines decide how long the show is.
+// A run, in order: check_options and check_outputs (before anything is
+// touched), load_score, plan_run, open_outputs, render_music (the
+// pre-render), write_music, start_video, play_frames, finish_outputs, then
+// the outputs are kept and the summary printed. The score comes before the
+// plan: its tempo and its show lines decide how long the show is, and so
+// whether --frames and --at are in it. Exit status (tools/common/
+// exit_status.h): 2 for a command line refused by those checks or the plan,
+// 1 for a failure of the work after it.
 #include "driver/demo.h"
 #include "playback/playback.h"
 #include "show/offline.h"
 #include "synth/score_file.h"
 #include "show/timeline.h"
-#include "tools/velomira-capture/capture_range.h"
+#include "tools/common/command_line.h"
+#include "tools/common/exit_status.h"
 #include "tools/common/numbers.h"
 #include "tools/common/output_file.h"
+#include "tools/common/png_file.h"
+#include "tools/common/progress.h"
+#include "tools/common/signals.h"
+#include "tools/velomira-capture/capture_range.h"
 #include "tools/velomira-capture/frame_writer.h"
-#include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/scale.h"
 #include "tools/velomira-capture/sheet.h"
 #include "tools/velomira-capture/video.h"
 #include "tools/velomira-capture/wav.h"
 #include "tools/velomira-capture/y4m.h"
-
-#include <CLI/CLI.hpp>
 
 #include <unistd.h>
 
@@ -43,6 +48,7 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -136,53 +142,12 @@ struct Plan {
 
 using Clock = std::chrono::steady_clock;
 
-std::string minutes_text(double seconds)
-{
-    int32_t whole = int32_t(seconds + 0.5);
-    char text[32];
-    std::snprintf(text, sizeof text, "%d:%02d", whole / 60, whole % 60);
-    return text;
-}
-
-// A one-line bar on stderr, redrawn at most ten times a second; only when
-// stderr is a terminal.
-struct Progress {
-    bool enabled = false;
-    int64_t total = 0;
-    Clock::time_point start = Clock::now();
-    Clock::time_point shown{};
-
-    void update(int64_t done, bool force = false)
-    {
-        if (!enabled)
-            return;
-        Clock::time_point now = Clock::now();
-        if (!force && now - shown < std::chrono::milliseconds(100))
-            return;
-        shown = now;
-        double elapsed = std::chrono::duration<double>(now - start).count();
-        double rate = elapsed > 0 ? double(done) / elapsed : 0;
-        constexpr int Width = 30;
-        int filled = total > 0 ? int(Width * done / total) : Width;
-        std::string bar(size_t(filled), '#');
-        bar.resize(Width, '.');
-        std::string left = rate > 0 ? minutes_text(double(total - done) / rate) : "-:--";
-        std::fprintf(stderr, "\r%s [%s] %lld/%lld frames  %.0f fps  %s left  ", Program, bar.c_str(),
-                     (long long)done, (long long)total, rate, left.c_str());
-        std::fflush(stderr);
-    }
-    void finish()
-    {
-        if (enabled)
-            std::fprintf(stderr, "\r%*s\r", 100, "");
-    }
-};
-
-int fail(Outputs& outputs, const std::string& message)
+// Takes back what the run wrote, says why in one line; the exit status.
+int fail(Outputs& outputs, const std::string& message, int status = ExitFailure)
 {
     outputs.take_back();
     std::fprintf(stderr, "%s: %s\n", Program, message.c_str());
-    return 1;
+    return status;
 }
 
 std::string png_name(const std::string& dir, int64_t frame)
@@ -365,19 +330,24 @@ bool start_video(const Options& options, Outputs& outputs, const Plan& plan, std
     return true;
 }
 
-// Plays the show from its first frame to plan.playEnd: the frames of the
-// range go to the writing thread, the storyboard's stills into sheet.
-bool play_frames(const Options& options, Outputs& outputs, const Plan& plan, Sheet& sheet, Progress& progress,
-                 std::string& error)
-{
-    const int32_t width = plan.width, height = plan.height;
-    const bool anyFrames = outputs.y4mStream || !outputs.png.name.empty() || !outputs.video.name.empty();
-    // What the worker does with each written frame. Its buffers are declared
-    // before the writer, which is destroyed first and so stops the worker
-    // before they go, however this function is left.
-    std::vector<uint8_t> scaled(options.scale > 1 ? size_t(width) * size_t(height) : 0);
-    std::vector<uint8_t> planes(outputs.y4mStream ? size_t(width) * size_t(height) * 3 / 2 : 0);
-    FrameWork work = [&](const uint8_t* frame, int64_t index, std::string& why) {
+// What the writing thread does with each written frame: scaled, then
+// written to every frame output. Runs on the worker only.
+struct FrameSink {
+    const Options& options;
+    Outputs& outputs;
+    int32_t width = 0, height = 0;   // after --scale
+    std::vector<uint8_t> scaled;     // the scaled picture, with --scale
+    std::vector<uint8_t> planes;     // the Y4M planes, with --y4m
+
+    FrameSink(const Options& runOptions, Outputs& runOutputs, const Plan& plan)
+        : options(runOptions), outputs(runOutputs), width(plan.width), height(plan.height),
+          scaled(options.scale > 1 ? size_t(width) * size_t(height) : 0),
+          planes(outputs.y4mStream ? size_t(width) * size_t(height) * 3 / 2 : 0)
+    {
+    }
+
+    bool write(const uint8_t* frame, int64_t index, std::string& why)
+    {
         const uint8_t* image = frame;
         if (options.scale > 1) {
             scale_nearest(frame, FrameWidth, FrameHeight, options.scale, scaled.data());
@@ -394,10 +364,24 @@ bool play_frames(const Options& options, Outputs& outputs, const Plan& plan, She
             return false;
         }
         return true;
-    };
+    }
+};
+
+// Plays the show from its first frame to plan.playEnd: the frames of the
+// range go to the writing thread, the storyboard's stills into sheet.
+bool play_frames(const Options& options, Outputs& outputs, const Plan& plan, Sheet& sheet, Progress& progress,
+                 std::string& error)
+{
+    const bool anyFrames = outputs.y4mStream || !outputs.png.name.empty() || !outputs.video.name.empty();
+    // The sink is declared before the writer, which is destroyed first and
+    // so stops the worker before the sink's buffers go, however this
+    // function is left.
+    FrameSink sink(options, outputs, plan);
     FrameWriter writer;
     if (anyFrames)
-        frame_writer_start(writer, FramePixels, work);
+        frame_writer_start(writer, FramePixels, [&sink](const uint8_t* frame, int64_t index, std::string& why) {
+            return sink.write(frame, index, why);
+        });
 
     std::vector<SheetStill> stills;
     size_t nextStill = 0;
@@ -408,10 +392,9 @@ bool play_frames(const Options& options, Outputs& outputs, const Plan& plan, She
 
     static uint8_t pixels[FramePixels];
     offline_start();
-    progress.total = plan.playEnd;
-    progress.start = Clock::now();
+    progress_start(progress, !options.quiet, Program, "frames", "fps", plan.playEnd);
     for (int64_t frame = 0; frame < plan.playEnd; ++frame) {
-        if (output_interrupted()) {
+        if (signals_ending()) {
             error = InterruptedMessage;
             return false;
         }
@@ -423,16 +406,14 @@ bool play_frames(const Options& options, Outputs& outputs, const Plan& plan, She
             sheet_place(sheet, int32_t(nextStill), pixels, ShowBar, stills[nextStill].ms);
             ++nextStill;
         }
-        progress.update(frame + 1);
+        progress_update(progress, frame + 1);
     }
     if (anyFrames && !frame_writer_finish(writer, error))
         return false;
-    if (output_interrupted()) {
+    if (signals_ending()) {
         error = InterruptedMessage;
         return false;
     }
-    progress.update(plan.playEnd, true);
-    progress.finish();
     return true;
 }
 
@@ -492,30 +473,44 @@ std::string summary(const Options& options, Outputs& outputs, const CaptureRange
     return line;
 }
 
-// The whole run after the options are checked; false with error set when it
-// fails (the caller takes the outputs back).
-bool run(const Options& options, Outputs& outputs, std::string& error)
+// The work after the score: the outputs opened, the music and the frames
+// written, everything put in place; false with error set when it fails.
+bool write_outputs(const Options& options, Outputs& outputs, const Plan& plan, Progress& progress,
+                   std::string& error)
 {
-    if (!check_outputs(options, outputs, error) || !open_outputs(outputs, error))
-        return false;
-
-    Progress progress;
-    progress.enabled = !options.quiet && isatty(fileno(stderr));
-    if (progress.enabled)
-        std::fprintf(stderr, "%s: rendering the music...", Program), std::fflush(stderr);
-    Clock::time_point start = Clock::now();
-    Plan plan;
     Sheet sheet;
-    if (!load_score(options, error) || !plan_run(options, outputs, plan, error) || !render_music() ||
-        !write_music(outputs, plan, error) || !start_video(options, outputs, plan, error) ||
-        !play_frames(options, outputs, plan, sheet, progress, error) || !finish_outputs(outputs, sheet, error)) {
-        progress.finish();   // the message gets a line of its own
-        return false;
+    return open_outputs(outputs, error) && render_music() && write_music(outputs, plan, error) &&
+           start_video(options, outputs, plan, error) && play_frames(options, outputs, plan, sheet, progress, error) &&
+           finish_outputs(outputs, sheet, error);
+}
+
+// The whole run after the command line is checked; the exit status. On a
+// failure the outputs are taken back.
+int run(const Options& options, Outputs& outputs)
+{
+    Progress progress;
+    progress_start(progress, !options.quiet, Program, "frames", "fps", 0);
+    progress_note(progress, std::string(Program) + ": rendering the music...");
+    const Clock::time_point start = Clock::now();
+    std::string error;
+    Plan plan;
+    int status = ExitFailure;
+    bool done = load_score(options, error);
+    if (done) {
+        status = ExitUsage;   // an option the score's show cannot meet
+        done = plan_run(options, outputs, plan, error);
     }
+    if (done) {
+        status = ExitFailure;
+        done = write_outputs(options, outputs, plan, progress, error);
+    }
+    progress_finish(progress);   // the message or the summary gets a line of its own
+    if (!done)
+        return fail(outputs, error, status);
     outputs.keep();
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::fprintf(stderr, "%s\n", summary(options, outputs, plan.range, seconds).c_str());
-    return true;
+    return 0;
 }
 
 // Reads a whole number from min to max given to option; "" when it is one.
@@ -686,23 +681,17 @@ int capture(int argc, char** argv, Outputs& outputs)
                  "The same command always gives the same files; no display or sound device is needed.",
                  Program};
     describe_options(app, options, texts, outputs);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "%s: %s (see --help)\n", Program, e.what());
-        return 2;
-    }
+    if (const std::optional<int> status = command_line_parse(app, argc, argv, Program))
+        return *status;
     std::string problem = check_options(app, texts, options, outputs);
+    if (problem.empty())
+        check_outputs(options, outputs, problem);
     if (!problem.empty()) {
         std::fprintf(stderr, "%s: %s\n", Program, problem.c_str());
-        return 2;
+        return ExitUsage;
     }
-
-    output_signals_install();
-    std::string error;
-    return run(options, outputs, error) ? 0 : fail(outputs, error);
+    signals_catch_for_writing();
+    return run(options, outputs);
 }
 
 } // namespace

@@ -1,58 +1,23 @@
 #include "tools/velomira-capture/sheet.h"
 
 #include "playback/playback.h"
+#include "render3d/r3d.h"   // the frame size
 #include "show/offline.h"
 #include "show/script.h"
 #include "show/timeline.h"
-#include "tools/velomira-capture/y4m.h"
+#include "tools/common/font.h"
 
 #include <cstdio>
 
 namespace {
 
-// 5x7 glyphs, one byte per row, bit 4 the leftmost column: the characters
-// a label uses.
-struct Glyph {
-    char c;
-    uint8_t rows[7];
-};
-
-constexpr Glyph Font[] = {
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}}, {'b', {0x10, 0x10, 0x16, 0x19, 0x11, 0x11, 0x1E}},
-    {'a', {0x00, 0x00, 0x0E, 0x01, 0x0F, 0x11, 0x0F}}, {'r', {0x00, 0x00, 0x16, 0x19, 0x10, 0x10, 0x10}},
-    {'s', {0x00, 0x00, 0x0E, 0x10, 0x0E, 0x01, 0x1E}},
-};
-
-constexpr int32_t GlyphScale = 2;        // 10x14 pixels a character
-constexpr int32_t GlyphAdvance = 6 * GlyphScale;
+constexpr int32_t LabelScale = 2;        // 10x14 pixels a character
 constexpr uint8_t LabelColour = 255;     // white on the black strip
 
 void draw_text(Sheet& sheet, int32_t left, int32_t top, const std::string& text)
 {
-    int32_t x = left;
-    for (char c : text) {
-        for (const Glyph& glyph : Font) {
-            if (glyph.c != c)
-                continue;
-            for (int32_t row = 0; row < 7; ++row)
-                for (int32_t column = 0; column < 5; ++column) {
-                    if (!(glyph.rows[row] & (0x10 >> column)))
-                        continue;
-                    for (int32_t dy = 0; dy < GlyphScale; ++dy)
-                        for (int32_t dx = 0; dx < GlyphScale; ++dx) {
-                            size_t py = size_t(top + row * GlyphScale + dy);
-                            size_t px = size_t(x + column * GlyphScale + dx);
-                            sheet.pixels[py * SheetWidth + px] = LabelColour;
-                        }
-                }
-        }
-        x += GlyphAdvance;
-    }
+    font_draw(text, left, top, LabelScale,
+              [&](int32_t x, int32_t y) { sheet.pixels[size_t(y) * SheetWidth + size_t(x)] = LabelColour; });
 }
 
 } // namespace

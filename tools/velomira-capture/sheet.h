@@ -1,8 +1,8 @@
 // The storyboard: one still from each keyframe section of the show (the
 // frame in which each keyframe row's first bar begins, plus the last frame),
-// at half size in a grid, each labelled with its bar and show time in a
-// tiny built-in bitmap font (a few digits and letters need no font library,
-// and the picture stays paletted with the show's own colours).
+// at half size in a grid, each labelled with its bar and show time in the
+// tools' small bitmap font (tools/common/font.h), so the picture stays
+// paletted with the show's own colours.
 //
 // The rows are the script being played (show/script.h: the score's own, or
 // the built-in one). Order of use: once the score is loaded, sheet_stills

@@ -166,16 +166,25 @@ bool prepare_music(VideoWriter& writer, int32_t first, int32_t end, std::string&
     return true;
 }
 
+// A context for the encoder this FFmpeg has under name, kept in slot (which
+// video_close frees); nullptr with error set when there is no such encoder.
+AVCodecContext* new_encoder(const char* name, AVCodecContext*& slot, std::string& error)
+{
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
+    if (!codec) {
+        error = std::string("this FFmpeg has no ") + name + " encoder";
+        return nullptr;
+    }
+    slot = avcodec_alloc_context3(codec);
+    return slot;
+}
+
 AVCodecContext* open_video(VideoWriter& writer, const Container& container, const VideoSettings& settings,
                            std::string& error)
 {
-    const AVCodec* codec = avcodec_find_encoder_by_name(container.videoCodec);
-    if (!codec) {
-        error = std::string("this FFmpeg has no ") + container.videoCodec + " encoder";
+    AVCodecContext* video = new_encoder(container.videoCodec, writer.video, error);
+    if (!video)
         return nullptr;
-    }
-    AVCodecContext* video = avcodec_alloc_context3(codec);
-    writer.video = video;
     video->width = settings.width;
     video->height = settings.height;
     video->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -206,7 +215,7 @@ AVCodecContext* open_video(VideoWriter& writer, const Container& container, cons
         if (preset == "realtime")
             av_dict_set(&options, "cpu-used", "8", 0);
     }
-    int code = avcodec_open2(video, codec, &options);
+    int code = avcodec_open2(video, video->codec, &options);
     // An option the encoder did not take (a misspelt preset) stays behind.
     bool unknown = av_dict_count(options) > 0;
     av_dict_free(&options);
@@ -220,17 +229,14 @@ AVCodecContext* open_video(VideoWriter& writer, const Container& container, cons
 
 AVCodecContext* open_audio(VideoWriter& writer, const Container& container, std::string& error)
 {
-    const AVCodec* codec = avcodec_find_encoder_by_name(container.audioCodec);
-    if (!codec) {
-        error = std::string("this FFmpeg has no ") + container.audioCodec + " encoder";
+    AVCodecContext* audio = new_encoder(container.audioCodec, writer.audio, error);
+    if (!audio)
         return nullptr;
-    }
-    AVCodecContext* audio = avcodec_alloc_context3(codec);
-    writer.audio = audio;
     audio->sample_rate = container.audioRate;
     av_channel_layout_default(&audio->ch_layout, 2);
     // 16-bit samples where the encoder takes them (FLAC), so nothing is
     // converted; otherwise its first choice.
+    const AVCodec* codec = audio->codec;
     audio->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     for (const AVSampleFormat* format = codec->sample_fmts; format && *format != AV_SAMPLE_FMT_NONE; ++format)
         if (*format == AV_SAMPLE_FMT_S16)
@@ -245,6 +251,64 @@ AVCodecContext* open_audio(VideoWriter& writer, const Container& container, std:
         return nullptr;
     }
     return audio;
+}
+
+// One stream for each encoder, with its parameters and time base.
+void add_streams(VideoWriter& writer)
+{
+    writer.videoStream = avformat_new_stream(writer.format, nullptr);
+    writer.audioStream = avformat_new_stream(writer.format, nullptr);
+    avcodec_parameters_from_context(writer.videoStream->codecpar, writer.video);
+    avcodec_parameters_from_context(writer.audioStream->codecpar, writer.audio);
+    writer.videoStream->time_base = writer.video->time_base;
+    writer.videoStream->avg_frame_rate = writer.video->framerate;
+    writer.audioStream->time_base = writer.audio->time_base;
+}
+
+// The picture and sound frames that every encoded frame is filled into.
+bool allocate_frames(VideoWriter& writer, const VideoSettings& settings, std::string& error)
+{
+    writer.picture = av_frame_alloc();
+    writer.picture->format = AV_PIX_FMT_YUV420P;
+    writer.picture->width = settings.width;
+    writer.picture->height = settings.height;
+    writer.sound = av_frame_alloc();
+    writer.sound->format = writer.audio->sample_fmt;
+    writer.sound->sample_rate = writer.audio->sample_rate;
+    av_channel_layout_copy(&writer.sound->ch_layout, &writer.audio->ch_layout);
+    bool variable = writer.audio->frame_size == 0 ||
+                    (writer.audio->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+    writer.sound->nb_samples = variable ? 4096 : writer.audio->frame_size;
+    int code = av_frame_get_buffer(writer.picture, 0);
+    if (code >= 0)
+        code = av_frame_get_buffer(writer.sound, 0);
+    if (code < 0) {
+        error = av_text(code);
+        return false;
+    }
+    return true;
+}
+
+// The file opened at address and the container's header written.
+bool write_header(VideoWriter& writer, const Container& container, const std::string& address, std::string& error)
+{
+    int code = avio_open(&writer.format->pb, address.c_str(), AVIO_FLAG_WRITE);
+    if (code < 0) {
+        error = av_text(code);
+        return false;
+    }
+    AVDictionary* options = nullptr;
+    // MP4 players that stream need the index before the data.
+    if (std::strcmp(container.name, "mp4") == 0)
+        av_dict_set(&options, "movflags", "+faststart", 0);
+    code = avformat_write_header(writer.format, &options);
+    av_dict_free(&options);
+    if (code < 0) {
+        error = av_text(code);
+        return false;
+    }
+    writer.headerWritten = true;
+    return true;
 }
 
 } // namespace
@@ -286,18 +350,6 @@ std::string video_check_settings(const std::string& name, int32_t crf, const std
     return "";
 }
 
-int32_t video_default_crf(const std::string& container)
-{
-    const Container* found = find_container(container);
-    return found ? found->crf : -1;
-}
-
-std::string video_default_preset(const std::string& container)
-{
-    const Container* found = find_container(container);
-    return found ? found->preset : "";
-}
-
 bool video_open(VideoWriter& writer, const std::string& name, const std::string& path, bool streamed,
                 const VideoSettings& settings, const PaletteEntry* palette, std::string& error)
 {
@@ -329,48 +381,10 @@ bool video_open(VideoWriter& writer, const std::string& name, const std::string&
     writer.packet = av_packet_alloc();
     if (!open_video(writer, *container, settings, error) || !open_audio(writer, *container, error))
         return false;
-    writer.videoStream = avformat_new_stream(writer.format, nullptr);
-    writer.audioStream = avformat_new_stream(writer.format, nullptr);
-    avcodec_parameters_from_context(writer.videoStream->codecpar, writer.video);
-    avcodec_parameters_from_context(writer.audioStream->codecpar, writer.audio);
-    writer.videoStream->time_base = writer.video->time_base;
-    writer.videoStream->avg_frame_rate = writer.video->framerate;
-    writer.audioStream->time_base = writer.audio->time_base;
-
-    writer.picture = av_frame_alloc();
-    writer.picture->format = AV_PIX_FMT_YUV420P;
-    writer.picture->width = settings.width;
-    writer.picture->height = settings.height;
-    writer.sound = av_frame_alloc();
-    writer.sound->format = writer.audio->sample_fmt;
-    writer.sound->sample_rate = writer.audio->sample_rate;
-    av_channel_layout_copy(&writer.sound->ch_layout, &writer.audio->ch_layout);
-    bool variable = writer.audio->frame_size == 0 ||
-                    (writer.audio->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
-    writer.sound->nb_samples = variable ? 4096 : writer.audio->frame_size;
-    if ((code = av_frame_get_buffer(writer.picture, 0)) < 0 || (code = av_frame_get_buffer(writer.sound, 0)) < 0) {
-        error = av_text(code);
-        return false;
-    }
-    if (!prepare_music(writer, settings.firstSample, settings.endSample, error))
-        return false;
-
-    if ((code = avio_open(&writer.format->pb, address.c_str(), AVIO_FLAG_WRITE)) < 0) {
-        error = av_text(code);
-        return false;
-    }
-    AVDictionary* options = nullptr;
-    // MP4 players that stream need the index before the data.
-    if (std::strcmp(container->name, "mp4") == 0)
-        av_dict_set(&options, "movflags", "+faststart", 0);
-    code = avformat_write_header(writer.format, &options);
-    av_dict_free(&options);
-    if (code < 0) {
-        error = av_text(code);
-        return false;
-    }
-    writer.headerWritten = true;
-    return true;
+    add_streams(writer);
+    return allocate_frames(writer, settings, error) &&
+           prepare_music(writer, settings.firstSample, settings.endSample, error) &&
+           write_header(writer, *container, address, error);
 }
 
 bool video_frame(VideoWriter& writer, const uint8_t* pixels, std::string& error)

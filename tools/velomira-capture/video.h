@@ -30,7 +30,7 @@ struct VideoSettings {
     int32_t width = FrameWidth;
     int32_t height = FrameHeight;
     int32_t fps = 75;
-    int32_t crf = -1;       // -1: the container's default (video_default_crf)
+    int32_t crf = -1;       // -1: the container's default
     std::string preset;     // empty: the container's default
     int32_t firstSample = 0;   // the music: SongBuffer[firstSample, endSample)
     int32_t endSample = 0;
@@ -61,9 +61,6 @@ std::string video_container(const std::string& path);
 // "" when --crf and --preset (-1 and "" for the defaults) suit the file's
 // container, otherwise what is wrong with them.
 std::string video_check_settings(const std::string& name, int32_t crf, const std::string& preset);
-// The encoder settings used when the user gives none.
-int32_t video_default_crf(const std::string& container);
-std::string video_default_preset(const std::string& container);
 
 // name is the user's file name (it picks the container), path where to
 // write (a file name, never read as an FFmpeg address); streamed: path is a pipe or a device, which cannot be read back

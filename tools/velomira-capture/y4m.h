@@ -32,7 +32,9 @@ std::string y4m_header(int32_t fps, int32_t width = FrameWidth, int32_t height =
 void y4m_convert_planes(const Y4mTables& tables, const uint8_t* pixels, int32_t width, int32_t height, uint8_t* y,
                         int32_t yStride, uint8_t* cb, uint8_t* cr, int32_t chromaStride);
 // Converts one 640x480 frame into the contiguous planes of one 4:2:0 picture
-// (FramePixels * 3 / 2 bytes at out).
+// (FramePixels * 3 / 2 bytes at out). The tool itself writes through
+// y4m_frame; the benchmarks time the conversion and the tests check frames
+// against stills with this whole-frame form.
 void y4m_convert(const Y4mTables& tables, const uint8_t* pixels, uint8_t* out);
 // Converts a width x height picture into planes (width * height * 3 / 2
 // bytes of scratch) and writes "FRAME\n" and them; false when the stream fails.

@@ -6,22 +6,24 @@
 #include "song_tool.h"
 #include "synth/synth.h"
 #include "take.h"
+#include "tools/common/exit_status.h"
+#include "tools/common/font.h"
 #include "tools/common/output_file.h"
-
-#include <png.h>
+#include "tools/common/png_file.h"
+#include "tools/common/signals.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <complex>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
 constexpr int32_t Left = 44, Right = 12;
 constexpr int32_t RulerHeight = 20, ShowStripHeight = 14, MixLaneHeight = 72, SpectrumHeight = 128, Gap = 6;
 constexpr int32_t FftSize = 1024;
+constexpr int32_t TextScale = 1;   // the tools' 5 x 7 font, one pixel a font pixel
+constexpr int32_t TextHeight = FontGlyphHeight * TextScale;
 
 struct Rgb {
     uint8_t r, g, b;
@@ -35,27 +37,6 @@ constexpr Rgb TrackColours[TrackColourCount] = {{92, 170, 255}, {255, 140, 80}, 
                                                 {250, 210, 90}, {100, 215, 220}, {190, 150, 255}, {255, 120, 120},
                                                 {160, 200, 90}, {255, 170, 210}};
 
-// 3 x 5 glyphs, one row of three bits per entry (bit 2 is the left column).
-const uint8_t* glyph(char c)
-{
-    static const uint8_t digits[10][5] = {{7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 7, 1, 7},
-                                          {5, 5, 7, 1, 1}, {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2},
-                                          {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
-    static const struct {
-        char c;
-        uint8_t rows[5];
-    } letters[] = {{'m', {5, 7, 7, 5, 5}}, {'i', {7, 2, 2, 2, 7}}, {'x', {5, 5, 2, 5, 5}}, {'s', {7, 4, 7, 1, 7}},
-                   {'h', {5, 5, 7, 5, 5}}, {'o', {7, 5, 5, 5, 7}}, {'w', {5, 5, 7, 7, 5}}, {'k', {5, 6, 4, 6, 5}},
-                   {'z', {7, 1, 2, 4, 7}}, {'b', {6, 5, 6, 5, 6}}, {'a', {2, 5, 7, 5, 5}}, {'r', {6, 5, 6, 5, 5}},
-                   {'t', {7, 2, 2, 2, 2}}, {'p', {6, 5, 6, 4, 4}}, {'e', {7, 4, 6, 4, 7}}, {'c', {7, 4, 4, 4, 7}}, {'f', {7, 4, 6, 4, 4}}};
-    if (c >= '0' && c <= '9')
-        return digits[c - '0'];
-    for (const auto& l : letters)
-        if (l.c == c)
-            return l.rows;
-    return nullptr;
-}
-
 struct Canvas {
     LookImage& image;
     void put(int32_t x, int32_t y, Rgb c)
@@ -63,7 +44,9 @@ struct Canvas {
         if (x < 0 || y < 0 || x >= image.width || y >= image.height)
             return;
         uint8_t* p = image.rgb.data() + (size_t(y) * size_t(image.width) + size_t(x)) * 3;
-        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        p[0] = c.r;
+        p[1] = c.g;
+        p[2] = c.b;
     }
     void fill(int32_t x, int32_t y, int32_t w, int32_t h, Rgb c)
     {
@@ -71,20 +54,32 @@ struct Canvas {
             for (int32_t i = x; i < x + w; ++i)
                 put(i, j, c);
     }
-    // Text in the 3 x 5 font at twice the size; returns the width drawn.
-    int32_t text(int32_t x, int32_t y, const std::string& s, Rgb c)
+    // Text with its top left corner at (x, y).
+    void text(int32_t x, int32_t y, const std::string& s, Rgb c)
     {
-        int32_t at = x;
-        for (char ch : s) {
-            if (const uint8_t* rows = glyph(ch))
-                for (int32_t r = 0; r < 5; ++r)
-                    for (int32_t b = 0; b < 3; ++b)
-                        if (rows[r] >> (2 - b) & 1)
-                            fill(at + 2 * b, y + 2 * r, 2, 2, c);
-            at += 8;
-        }
-        return at - x;
+        font_draw(s, x, y, TextScale, [&](int32_t px, int32_t py) { put(px, py, c); });
     }
+};
+
+// Where everything goes: the rows of the picture from top to bottom, and the
+// plot's columns as samples of the take.
+struct Layout {
+    int32_t tracks = 0;
+    int32_t plotWidth = LookWidth - Left - Right;
+    int32_t mixTop = RulerHeight + ShowStripHeight + Gap;
+    int32_t lanesTop = mixTop + MixLaneHeight + Gap;
+    int32_t spectrumTop = 0;
+    int32_t height = 0;
+    int32_t length = 1;   // samples, at least one
+
+    explicit Layout(const Take& take)
+        : tracks(take.played), spectrumTop(lanesTop + tracks * LookTrackLaneHeight + Gap),
+          height(spectrumTop + SpectrumHeight + Gap), length(std::max(take.length(), 1))
+    {
+    }
+    int32_t column_of(int64_t sample) const { return Left + int32_t(sample * plotWidth / length); }
+    int32_t first_sample(int32_t x) const { return int32_t(int64_t(x) * length / plotWidth); }
+    int32_t lane_top(int32_t track) const { return lanesTop + (track - 1) * LookTrackLaneHeight; }
 };
 
 // Radix-2 FFT in place; n is a power of two.
@@ -129,98 +124,73 @@ double level(double peak)
     return peak > 0 ? std::clamp((20.0 * std::log10(peak / 6.0) + 36.0) / 36.0, 0.0, 1.0) : 0.0;
 }
 
-// libpng's own reports would add a second line to the tool's message: the
-// failure is reported by the caller from errno.
-void png_quiet_error(png_structp png, png_const_charp)
+// The lanes' backgrounds and their names at the left.
+void draw_lanes(Canvas& canvas, const Layout& layout)
 {
-    png_longjmp(png, 1);
-}
-void png_quiet_warning(png_structp, png_const_charp) {}
-
-// Writes an RGB image as a PNG; libpng reports errors by longjmp.
-bool write_png(std::FILE* file, const LookImage& image)
-{
-    volatile bool ok = false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_quiet_error, png_quiet_warning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (info && !setjmp(png_jmpbuf(png))) {
-        png_init_io(png, file);
-        png_set_IHDR(png, info, uint32_t(image.width), uint32_t(image.height), 8, PNG_COLOR_TYPE_RGB,
-                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        for (int32_t y = 0; y < image.height; ++y)
-            png_write_row(png, image.rgb.data() + size_t(y) * size_t(image.width) * 3);
-        png_write_end(png, nullptr);
-        ok = true;
+    canvas.fill(Left, layout.mixTop, layout.plotWidth, MixLaneHeight, LaneB);
+    canvas.text(4, layout.mixTop + (MixLaneHeight - TextHeight) / 2, "mix", Text);
+    canvas.text(4, RulerHeight + (ShowStripHeight - TextHeight) / 2, "show", ShowMark);
+    for (int32_t t = 1; t <= layout.tracks; ++t) {
+        const int32_t y = layout.lane_top(t);
+        canvas.fill(Left, y, layout.plotWidth, LookTrackLaneHeight - 2, t % 2 ? LaneA : LaneB);
+        canvas.text(8, y + (LookTrackLaneHeight - 2 - TextHeight) / 2, std::to_string(t),
+                    TrackColours[(t - 1) % TrackColourCount]);
     }
-    png_destroy_write_struct(&png, &info);
-    return ok;
+    canvas.text(4, layout.spectrumTop + (SpectrumHeight - TextHeight) / 2, "fft", Text);
 }
 
-}   // namespace
-
-LookImage look_draw(const Take& take, const ShowScriptState& script)
+// The smallest step of 1, 2, 4, 16, 64 ... bars at which labels of width
+// pixels stand apart on average over bars bars.
+int32_t label_step(int32_t bars, int32_t width, int32_t plotWidth)
 {
-    const int32_t tracks = take.played;
-    const int32_t plotWidth = LookWidth - Left - Right;
-    const int32_t lanesTop = RulerHeight + ShowStripHeight + Gap + MixLaneHeight + Gap;
-    const int32_t spectrumTop = lanesTop + tracks * LookTrackLaneHeight + Gap;
-    LookImage image;
-    image.width = LookWidth;
-    image.height = spectrumTop + SpectrumHeight + Gap;
-    image.rgb.resize(size_t(image.width) * size_t(image.height) * 3);
-    Canvas canvas{image};
-    canvas.fill(0, 0, image.width, image.height, Background);
+    int32_t step = 1;
+    while (int64_t(step) * plotWidth < int64_t(width) * bars)
+        step = step == 1 ? 2 : step == 2 ? 4 : step * 4;
+    return step;
+}
 
-    const int32_t length = std::max(take.length(), 1);
-    auto column_of = [&](int64_t sample) { return Left + int32_t(sample * plotWidth / length); };
-    auto first_sample = [&](int32_t x) { return int32_t(int64_t(x) * length / plotWidth); };
-
-    // Lanes and labels.
-    canvas.fill(Left, RulerHeight + ShowStripHeight + Gap, plotWidth, MixLaneHeight, LaneB);
-    canvas.text(4, RulerHeight + ShowStripHeight + Gap + MixLaneHeight / 2 - 5, "mix", Text);
-    canvas.text(4, RulerHeight + 2, "show", ShowMark);
-    for (int32_t t = 1; t <= tracks; ++t) {
-        const int32_t y = lanesTop + (t - 1) * LookTrackLaneHeight;
-        canvas.fill(Left, y, plotWidth, LookTrackLaneHeight - 2, t % 2 ? LaneA : LaneB);
-        canvas.text(8, y + LookTrackLaneHeight / 2 - 6, std::to_string(t), TrackColours[(t - 1) % TrackColourCount]);
-    }
-    canvas.text(4, spectrumTop + SpectrumHeight / 2 - 5, "fft", Text);
-    // Bar lines under everything else, numbers on the ruler: the show's bars
-    // at the score's tempo. A score without a tempo has no bars; a fast one
-    // has more bars than columns, so lines and numbers thin out to every 4th,
-    // 16th... bar and never overlap.
-    const int32_t bars = take.rowLength > 0 ? take.bar_of(length - 1) + 1 : 0;
-    const int32_t pixelsPerBar = std::max(1, plotWidth / std::max(bars, 1));
-    int32_t labelEvery = pixelsPerBar >= 22 ? 1 : pixelsPerBar >= 11 ? 2 : pixelsPerBar >= 6 ? 4 : 16;
-    const int32_t labelWidth = 8 * int32_t(std::to_string(std::max(bars - 1, 0)).size()) + 4;
-    while (int64_t(labelEvery) * plotWidth < int64_t(labelWidth) * bars)
-        labelEvery *= 4;
+// Bar lines under everything else, numbers on the ruler: the show's bars at
+// the score's tempo. A score without a tempo has no bars; a fast one has
+// more bars than columns, so lines and numbers thin out to every 4th, 16th
+// ... bar. A number's width in the font, and a gap, decides how many bars
+// lie between two numbers, so that they never overlap.
+void draw_bars(Canvas& canvas, const Layout& layout, const Take& take)
+{
+    const int32_t bars = take.rowLength > 0 ? take.bar_of(layout.length - 1) + 1 : 0;
+    const std::string widest = std::to_string(std::max(bars - 1, 0));
+    const int32_t labelEvery = label_step(bars, font_text_width(widest, TextScale) + 4, layout.plotWidth);
     int32_t lineEvery = 1;
-    while (int64_t(lineEvery) * plotWidth < int64_t(3) * bars)
+    while (int64_t(lineEvery) * layout.plotWidth < int64_t(3) * bars)
         lineEvery *= 4;
     for (int32_t b = 0; b < bars; b += lineEvery) {
-        const int32_t x = column_of(take.bar_start(b));
+        const int32_t x = layout.column_of(take.bar_start(b));
         const Rgb line = b % (4 * lineEvery) == 0 ? BarLine4 : BarLine;
-        for (int32_t y = RulerHeight - 4; y < spectrumTop - Gap; ++y)
+        for (int32_t y = RulerHeight - 4; y < layout.spectrumTop - Gap; ++y)
             canvas.put(x, y, line);
         if (b % labelEvery == 0)
-            canvas.text(x + 2, 3, std::to_string(b), Text);
+            canvas.text(x + 2, (RulerHeight - 4 - TextHeight) / 2, std::to_string(b), Text);
     }
-    // The show's own keyframe rows (yellow) and its end (white).
+}
+
+// The show's own keyframe rows (yellow) and its end (white).
+void draw_show_marks(Canvas& canvas, const Layout& layout, const Take& take, const ShowScriptState& script)
+{
     for (int32_t row = 0; row <= script.rows; ++row) {
         const int32_t bar = row < script.rows ? script.keyframes[row].firstBar : script.endBar;
-        const int32_t x = column_of(take.bar_start(bar));
+        const int32_t x = layout.column_of(take.bar_start(bar));
         for (int32_t k = 0; k < 6; ++k)
             canvas.fill(x - 5 + k, RulerHeight + k, 11 - 2 * k, 1, row < script.rows ? ShowMark : ShowEnd);
-        for (int32_t y = RulerHeight + 6; y < spectrumTop - Gap; y += 3)
+        for (int32_t y = RulerHeight + 6; y < layout.spectrumTop - Gap; y += 3)
             canvas.put(x, y, ShowMark);
     }
+}
 
-    // The mix: its waveform from the samples, a red column where it clips.
-    const int32_t mixMid = RulerHeight + ShowStripHeight + Gap + MixLaneHeight / 2;
-    for (int32_t x = 0; x < plotWidth; ++x) {
-        const int32_t from = first_sample(x), to = std::max(first_sample(x + 1), from + 1);
+// The mix: its waveform from the samples, a red column where it clips.
+void draw_mix(Canvas& canvas, const Layout& layout, const Take& take)
+{
+    const int32_t mixMid = layout.mixTop + MixLaneHeight / 2;
+    for (int32_t x = 0; x < layout.plotWidth; ++x) {
+        const int32_t from = layout.first_sample(x), to = std::max(layout.first_sample(x + 1), from + 1);
         int32_t low = 0, high = 0;
         for (int32_t i = from; i < std::min(to, take.length()); ++i) {
             low = std::min<int32_t>(low, take.samples[size_t(i)]);
@@ -235,15 +205,18 @@ LookImage look_draw(const Take& take, const ShowScriptState& script)
         if (low <= -32766)
             canvas.fill(Left + x, bottom - 4, 1, 5, Clip);
     }
+}
 
-    // Each track's level envelope from the take's peaks.
+// Each track's level envelope from the take's peaks.
+void draw_track_levels(Canvas& canvas, const Layout& layout, const Take& take)
+{
     const size_t windows = take.peaks.size() / MaxVoices;
-    for (int32_t t = 1; t <= tracks; ++t) {
-        const int32_t mid = lanesTop + (t - 1) * LookTrackLaneHeight + (LookTrackLaneHeight - 2) / 2;
+    for (int32_t t = 1; t <= layout.tracks; ++t) {
+        const int32_t mid = layout.lane_top(t) + (LookTrackLaneHeight - 2) / 2;
         const Rgb colour = TrackColours[(t - 1) % TrackColourCount];
-        for (int32_t x = 0; x < plotWidth; ++x) {
-            const size_t w0 = size_t(first_sample(x)) / PeakWindowSamples;
-            const size_t w1 = std::max(size_t(first_sample(x + 1)) / PeakWindowSamples, w0 + 1);
+        for (int32_t x = 0; x < layout.plotWidth; ++x) {
+            const size_t w0 = size_t(layout.first_sample(x)) / PeakWindowSamples;
+            const size_t w1 = std::max(size_t(layout.first_sample(x + 1)) / PeakWindowSamples, w0 + 1);
             float peak = 0;
             for (size_t w = w0; w < std::min(w1, windows); ++w)
                 peak = std::max(peak, take.peaks[w * MaxVoices + size_t(t)]);
@@ -252,13 +225,16 @@ LookImage look_draw(const Take& take, const ShowScriptState& script)
                 canvas.fill(Left + x, mid - half, 1, 2 * half + 1, colour);
         }
     }
+}
 
-    // Spectrogram of the mix: a Hann-windowed FFT per column, log frequency.
+// Spectrogram of the mix: a Hann-windowed FFT per column, log frequency.
+void draw_spectrogram(Canvas& canvas, const Layout& layout, const Take& take)
+{
     std::vector<std::complex<double>> bins(FftSize);
     std::vector<double> magnitude(FftSize / 2);
     const double lowHz = 40, highHz = 16000, binHz = 44100.0 / FftSize;
-    for (int32_t x = 0; x < plotWidth; ++x) {
-        const int32_t centre = (first_sample(x) + first_sample(x + 1)) / 2;
+    for (int32_t x = 0; x < layout.plotWidth; ++x) {
+        const int32_t centre = (layout.first_sample(x) + layout.first_sample(x + 1)) / 2;
         for (int32_t k = 0; k < FftSize; ++k) {
             const int32_t i = centre - FftSize / 2 + k;
             const double s = i >= 0 && i < take.length() ? take.samples[size_t(i)] / 32768.0 : 0.0;
@@ -274,9 +250,28 @@ LookImage look_draw(const Take& take, const ShowScriptState& script)
             for (int32_t k = int32_t(f0 / binHz); k <= int32_t(f1 / binHz) && k < FftSize / 2; ++k)
                 m = std::max(m, magnitude[size_t(k)]);
             const double db = m > 0 ? 20.0 * std::log10(m) : -200.0;
-            canvas.put(Left + x, spectrumTop + y, heat((db + 80.0) / 75.0));
+            canvas.put(Left + x, layout.spectrumTop + y, heat((db + 80.0) / 75.0));
         }
     }
+}
+
+}   // namespace
+
+LookImage look_draw(const Take& take, const ShowScriptState& script)
+{
+    const Layout layout(take);
+    LookImage image;
+    image.width = LookWidth;
+    image.height = layout.height;
+    image.rgb.resize(size_t(image.width) * size_t(image.height) * 3);
+    Canvas canvas{image};
+    canvas.fill(0, 0, image.width, image.height, Background);
+    draw_lanes(canvas, layout);
+    draw_bars(canvas, layout, take);
+    draw_show_marks(canvas, layout, take, script);
+    draw_mix(canvas, layout, take);
+    draw_track_levels(canvas, layout, take);
+    draw_spectrogram(canvas, layout, take);
     return image;
 }
 
@@ -285,29 +280,36 @@ int song_tool_look(const std::string& song, const std::string& out)
     std::string text, message;
     if (!song_tool_check_output(song, out, {".png"}, message)) {
         std::fprintf(stderr, "velomira-song: %s\n", message.c_str());
-        return 1;
+        return ExitUsage;
     }
     Take take;
     ShowScriptState script;
     std::vector<ShowFinding> findings;
     if (score_read(song, text, message) < 0 || take_render(score_name(song), text, 0, AllTracks, take, message) < 0) {
         std::fprintf(stderr, "%s\n", message.c_str());
-        return 1;
+        return ExitFailure;
     }
     if (show_script_read(text, script, &findings) < 0)
         std::fprintf(stderr, "velomira-song: %s: the show lines do not check (velomira-song check %s); the "
                              "built-in show is marked\n", score_name(song).c_str(), song.c_str());
-    output_signals_install();
+    signals_catch_for_writing();
     const LookImage image = look_draw(take, script);
 
     // Written under a temporary name and put in place only when complete.
     OutputFile file;
     std::string error;
-    if (!file.open(song_tool_output_path(out), error) || !write_png(file.file, image) || output_interrupted() || !file.commit(error)) {
-        if (error.empty())
-            error = output_interrupted() ? "interrupted; nothing written" : "cannot write " + out + ": " + errno_text();
+    bool written = file.open(song_tool_output_path(out), error);
+    if (written && !png_write_rgb(file.file, image.rgb.data(), image.width, image.height, error)) {
+        error = "cannot write " + out + ": " + error;
+        written = false;
+    }
+    if (written && signals_ending()) {
+        error = "interrupted; nothing written";
+        written = false;
+    }
+    if (!written || !file.commit(error)) {
         std::fprintf(stderr, "velomira-song: %s\n", error.c_str());
-        return 1;
+        return ExitFailure;
     }
     return 0;
 }

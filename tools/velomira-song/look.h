@@ -4,7 +4,8 @@
 // (white), the mix's waveform with clipped samples in red, one lane per
 // played track with its level envelope (36 dB scale), and a spectrogram of
 // the mix (40 Hz to 16 kHz, logarithmic). The length is what the demo
-// pre-renders at the score's tempo.
+// pre-renders at the score's tempo. Labels are in the tools' bitmap font
+// (tools/common/font.h); the file is written by tools/common/png_file.h.
 #pragma once
 
 #include <cstdint>
@@ -28,4 +29,6 @@ LookImage look_draw(const Take& take, const ShowScriptState& script);
 
 // The command: reads and renders song ("-" for the embedded score), draws it
 // and writes out as a PNG (under a temporary name, renamed when complete).
+// The exit status: 2 for an output name refused before any work, 1 for a
+// score that cannot be read or rendered, a write error or an interrupt.
 int song_tool_look(const std::string& song, const std::string& out);

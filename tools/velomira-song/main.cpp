@@ -1,9 +1,14 @@
-// velomira-song: render, check and print scores in the demo's song format.
+// velomira-song: render, check, print, play and look at scores in the demo's
+// song format. The command line is read here; the work of each command is
+// song_tool.h (render, check, print), play.h and look.h. Every command ends
+// by the tools' one rule for exit statuses (tools/common/exit_status.h).
 #include "look.h"
 #include "play.h"
 #include "song_tool.h"
+#include "tools/common/command_line.h"
+#include "tools/common/exit_status.h"
 #include "tools/common/numbers.h"
-#include "tools/common/output_file.h"
+#include "tools/common/signals.h"
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
@@ -18,6 +23,109 @@
 
 namespace {
 
+constexpr const char* Program = "velomira-song";
+
+// The command line as given; each command reads the texts it takes.
+struct Arguments {
+    std::string song, out, picture;
+    std::string samples, seconds;   // render's length, read by run_render
+    bool withShow = false;
+    PlayArguments play;
+    std::string from, loop, solo, mute;
+};
+
+struct Commands {
+    CLI::App* render = nullptr;
+    CLI::App* check = nullptr;
+    CLI::App* play = nullptr;
+    CLI::App* look = nullptr;
+};
+
+void describe_render(CLI::App& app, Arguments& arguments, Commands& commands)
+{
+    CLI::App* render = app.add_subcommand("render", "render a score to a WAV file (FLAC when OUT ends in .flac)");
+    render->add_option("SONG", arguments.song, "score file, or - for the embedded score")->required();
+    render->add_option("OUT", arguments.out, "output file")->required();
+    CLI::Option* samples = render->add_option("--samples", arguments.samples,
+                                              "length in samples (default: what the demo renders, 5172224)");
+    render->add_option("--seconds", arguments.seconds, "length in seconds")->excludes(samples);
+    commands.render = render;
+}
+
+void describe_play(CLI::App& app, Arguments& arguments, Commands& commands)
+{
+    CLI::App* play = app.add_subcommand(
+        "play", "play a score through the sound device; in a terminal: a status line and the keys "
+                "space (pause), left/right (one bar back/forward), q (quit). Bars are the show's: four "
+                "beats of the score's tempo, bar 1 from beat 4.3");
+    play->add_option("SONG", arguments.play.song, "score file, or - for the embedded score")->required();
+    play->add_option("--from", arguments.from, "start at this bar")->option_text("BAR");
+    play->add_option("--loop", arguments.loop, "repeat bars A to B-1")->option_text("A:B");
+    play->add_option("--solo", arguments.solo, "hear only these tracks")->option_text("T,...");
+    play->add_option("--mute", arguments.mute, "do not hear these tracks")->option_text("T,...");
+    play->add_flag("--watch", arguments.play.watch,
+                   "re-render on every save of SONG and continue in the same bar; a bad save keeps "
+                   "the last good version playing and shows the checker's message");
+    commands.play = play;
+}
+
+Commands describe_commands(CLI::App& app, Arguments& arguments)
+{
+    Commands commands;
+    app.require_subcommand(1);
+    describe_render(app, arguments, commands);
+    commands.check = app.add_subcommand("check", "report everything the format would drop, and every error");
+    commands.check->add_option("SONG", arguments.song, "score file, or - for the embedded score")->required();
+    app.add_subcommand("print", "write the embedded score to standard output")
+        ->add_flag("--show", arguments.withShow, "with the demo's show as show lines, to start from the whole demo");
+    describe_play(app, arguments, commands);
+    commands.look = app.add_subcommand("look", "draw a score as a PNG: a lane per track, bars, the show's "
+                                               "keyframe bars, clipping in red, and a spectrogram of the mix");
+    commands.look->add_option("SONG", arguments.song, "score file, or - for the embedded score")->required();
+    commands.look->add_option("OUT", arguments.picture, "PNG file to write")->required();
+    return commands;
+}
+
+int run_render(const CLI::App& render, const Arguments& arguments)
+{
+    // Decimal and finite, refused in words; the range is checked by the render.
+    int64_t samples = DefaultRenderSamples;
+    double seconds = 0;
+    if (render.count("--samples") && !parse_decimal(arguments.samples, samples)) {
+        std::cerr << "--samples " << arguments.samples << ": not a whole number of samples\n";
+        return ExitUsage;
+    }
+    if (render.count("--seconds")) {
+        if (!parse_decimal(arguments.seconds, seconds) || seconds <= 0 || seconds > 3600) {
+            std::cerr << "--seconds " << arguments.seconds
+                      << ": give a length in seconds, more than 0 and at most 3600\n";
+            return ExitUsage;
+        }
+        samples = std::max<int64_t>(1, std::llround(seconds * 44100.0));
+    }
+    signals_catch_for_writing();
+    return song_tool_render(arguments.song, arguments.out, samples, isatty(2) != 0, std::cerr);
+}
+
+int run_play(const CLI::App& command, Arguments& arguments)
+{
+    // Read as texts, so that every number goes through one reader.
+    auto given = [&](const char* name, const std::string& text) {
+        return command.count(name) ? std::optional<std::string>(text) : std::nullopt;
+    };
+    arguments.play.from = given("--from", arguments.from);
+    arguments.play.loop = given("--loop", arguments.loop);
+    arguments.play.solo = given("--solo", arguments.solo);
+    arguments.play.mute = given("--mute", arguments.mute);
+    PlayOptions options;
+    std::string message;
+    if (play_read_options(arguments.play, options, message) < 0) {
+        std::cerr << Program << ": " << message << "\n";
+        return ExitUsage;
+    }
+    return song_tool_play(options);
+}
+
 int run(int argc, char** argv)
 {
     CLI::App app{"Render, check and print Velomira scores.\n\n"
@@ -29,87 +137,20 @@ int run(int argc, char** argv)
                  "  velomira-song render - demo.flac --seconds 30\n"
                  "  velomira-song play mysong.txt --watch     hear it, and again on every save\n"
                  "  velomira-song look mysong.txt mysong.png  see it\n",
-                 "velomira-song"};
-    app.require_subcommand(1);
-
-    std::string song, out;
-    std::string samplesText, secondsText;
-    CLI::App* render = app.add_subcommand("render", "render a score to a WAV file (FLAC when OUT ends in .flac)");
-    render->add_option("SONG", song, "score file, or - for the embedded score")->required();
-    render->add_option("OUT", out, "output file")->required();
-    auto* samplesOption = render->add_option("--samples", samplesText, "length in samples (default: what the demo renders, 5172224)");
-    render->add_option("--seconds", secondsText, "length in seconds")->excludes(samplesOption);
-
-    CLI::App* check = app.add_subcommand("check", "report everything the format would drop, and every error");
-    check->add_option("SONG", song, "score file, or - for the embedded score")->required();
-
-    bool withShow = false;
-    app.add_subcommand("print", "write the embedded score to standard output")
-        ->add_flag("--show", withShow, "with the demo's show as show lines, to start from the whole demo");
-
-    PlayArguments play;
-    std::string from, loop, solo, mute;
-    CLI::App* playCommand = app.add_subcommand(
-        "play", "play a score through the sound device; in a terminal: a status line and the keys "
-                "space (pause), left/right (one bar back/forward), q (quit). Bars are the show's: four "
-                "beats of the score's tempo, bar 1 from beat 4.3");
-    playCommand->add_option("SONG", play.song, "score file, or - for the embedded score")->required();
-    playCommand->add_option("--from", from, "start at this bar")->option_text("BAR");
-    playCommand->add_option("--loop", loop, "repeat bars A to B-1")->option_text("A:B");
-    playCommand->add_option("--solo", solo, "hear only these tracks")->option_text("T,...");
-    playCommand->add_option("--mute", mute, "do not hear these tracks")->option_text("T,...");
-    playCommand->add_flag("--watch", play.watch,
-                          "re-render on every save of SONG and continue in the same bar; a bad save keeps "
-                          "the last good version playing and shows the checker's message");
-
-    std::string picture;
-    CLI::App* look = app.add_subcommand("look", "draw a score as a PNG: a lane per track, bars, the show's "
-                                                "keyframe bars, clipping in red, and a spectrogram of the mix");
-    look->add_option("SONG", song, "score file, or - for the embedded score")->required();
-    look->add_option("OUT", picture, "PNG file to write")->required();
-
-    CLI11_PARSE(app, argc, argv);
-
-    if (*render) {
-        // Decimal and finite, refused in words; the range is checked by the render.
-        int64_t samples = DefaultRenderSamples;
-        double seconds = 0;
-        if (render->count("--samples") && !parse_decimal(samplesText, samples)) {
-            std::cerr << "--samples " << samplesText << ": not a whole number of samples\n";
-            return 1;
-        }
-        if (render->count("--seconds")) {
-            if (!parse_decimal(secondsText, seconds) || seconds <= 0 || seconds > 3600) {
-                std::cerr << "--seconds " << secondsText << ": give a length in seconds, more than 0 and at most 3600\n";
-                return 1;
-            }
-            samples = std::max<int64_t>(1, std::llround(seconds * 44100.0));
-        }
-        output_signals_install();
-        return song_tool_render(song, out, samples, isatty(2) != 0, std::cerr);
-    }
-    if (*check)
-        return song_tool_check(song, std::cout);
-    if (*playCommand) {
-        // Read as texts, so that every number goes through one reader.
-        auto given = [&](const char* name, const std::string& text) {
-            return playCommand->count(name) ? std::optional<std::string>(text) : std::nullopt;
-        };
-        play.from = given("--from", from);
-        play.loop = given("--loop", loop);
-        play.solo = given("--solo", solo);
-        play.mute = given("--mute", mute);
-        PlayOptions options;
-        std::string message;
-        if (play_read_options(play, options, message) < 0) {
-            std::cerr << "velomira-song: " << message << "\n";
-            return 2;
-        }
-        return song_tool_play(options);
-    }
-    if (*look)
-        return song_tool_look(song, picture);
-    return song_tool_print(std::cout, withShow);
+                 Program};
+    Arguments arguments;
+    const Commands commands = describe_commands(app, arguments);
+    if (const std::optional<int> status = command_line_parse(app, argc, argv, Program))
+        return *status;
+    if (*commands.render)
+        return run_render(*commands.render, arguments);
+    if (*commands.check)
+        return song_tool_check(arguments.song, std::cout);
+    if (*commands.play)
+        return run_play(*commands.play, arguments);
+    if (*commands.look)
+        return song_tool_look(arguments.song, arguments.picture);
+    return song_tool_print(std::cout, arguments.withShow);
 }
 
 }   // namespace
@@ -126,5 +167,5 @@ int main(int argc, char** argv)
     } catch (const std::exception& error) {
         std::fprintf(stderr, "velomira-song: %s\n", error.what());
     }
-    return 1;
+    return ExitFailure;
 }

@@ -15,13 +15,15 @@
 // Order of use: play_read_options on the command line's texts (every check
 // that needs no score, before anything is rendered), then song_tool_play,
 // which renders, checks the bars against the song, and only then opens the
-// sound device.
+// sound device. The command is play.cpp; the terminal (keys, status line)
+// play_terminal.h; the watch and the renders on a worker play_watch.h.
 //
 // In a terminal: keys and the status line only while play is the terminal's
 // foreground job (a job in the background plays on without touching the
 // terminal); Ctrl+Z restores the terminal before stopping, and continuing
 // takes the keys again. Signals that end play (INT, TERM, HUP, QUIT) restore
-// the terminal and give the exit status 128 + the signal's number.
+// the terminal and give the exit status 128 + the signal's number
+// (tools/common/signals.h).
 #pragma once
 
 #include "synth/synth.h"

@@ -8,7 +8,10 @@
 #include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
+#include "tools/common/exit_status.h"
 #include "tools/common/output_file.h"
+#include "tools/common/progress.h"
+#include "tools/common/signals.h"
 #include "tools/common/sound_output.h"
 
 #include <sndfile.h>
@@ -73,12 +76,44 @@ int parse_score(const Score& score, std::vector<SongDiagnostic>& notes, bool ren
     return song_parse_checked(text.data(), &notes, render);
 }
 
-void draw_progress(int64_t done, int64_t total, std::ostream& err)
+// The first rejection of a score that does not parse, and how many follow.
+void report_rejections(const Score& score, const std::string& song, const std::vector<SongDiagnostic>& notes,
+                       std::ostream& err)
 {
-    const int32_t width = 40;
-    const int32_t filled = int32_t(done * width / total);
-    err << "\rrendering [" << std::string(size_t(filled), '#') << std::string(size_t(width - filled), '.')
-        << "] " << done * 100 / total << "%" << std::flush;
+    int32_t rejections = 0;
+    for (const SongDiagnostic& d : notes)
+        if (d.rejection && rejections++ == 0)
+            print_diagnostic(score, score_line_starts(score.text), d, err);
+    if (rejections > 1)
+        err << "(" << rejections - 1 << " more; velomira-song check " << song << " lists them all)\n";
+}
+
+// The parsed song rendered block by block into file, with the progress bar
+// on a terminal; false with error set when a write fails or a signal ends
+// the run.
+bool write_samples(SNDFILE* file, const std::string& out, int64_t samples, bool progress, std::string& error)
+{
+    Progress bar;
+    progress_start(bar, progress, "velomira-song render", "samples", "", samples);
+    std::vector<int16_t> block(Block);
+    bool written = true;
+    for (int64_t done = 0; done < samples; done += Block) {
+        const int32_t n = int32_t(std::min<int64_t>(Block, samples - done));
+        synth_render(block.data(), n);
+        written = sf_write_short(file, block.data(), n) == n;
+        if (signals_ending()) {
+            error = "interrupted; " + out + " not written";
+            written = false;
+            break;
+        }
+        if (!written) {
+            error = "cannot write " + out + ": " + sf_strerror(file);
+            break;
+        }
+        progress_update(bar, done + n);
+    }
+    progress_finish(bar);
+    return written;
 }
 
 bool ends_with_nocase(const std::string& s, const std::string& tail)
@@ -96,65 +131,43 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
 {
     if (samples < 1 || samples > MaxRenderSamples) {
         err << "length must be 1 to " << MaxRenderSamples << " samples (one hour)\n";
-        return 1;
+        return ExitUsage;
     }
     std::string error;
     if (!song_tool_check_output(song, out, {".wav", ".flac"}, error)) {
         err << error << "\n";
-        return 1;
+        return ExitUsage;
     }
     Score score = read_score(song, err);
     if (!score.readable)
-        return 1;
+        return ExitFailure;
     // Opened before the work, so that a bad path fails at once; written under
     // a temporary name unless it is a device or FIFO, and dropped on failure.
     OutputFile output;
     if (!output.open(song_tool_output_path(out), error)) {
         err << error << "\n";
-        return 1;
+        return ExitFailure;
     }
     std::vector<SongDiagnostic> notes;
     if (parse_score(score, notes, true) < 0) {
-        int32_t rejections = 0;
-        for (const SongDiagnostic& d : notes)
-            if (d.rejection && rejections++ == 0)
-                print_diagnostic(score, score_line_starts(score.text), d, err);
-        if (rejections > 1)
-            err << "(" << rejections - 1 << " more; velomira-song check " << song << " lists them all)\n";
-        return 1;
+        report_rejections(score, song, notes, err);
+        return ExitFailure;
     }
-
     const int format = ends_with_nocase(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV;
     SNDFILE* file = sound_output_open(output.file, format, 1, SongSampleRate, samples, error);
     if (!file) {
         err << "cannot write " << out << ": " << error << "\n";
-        return 1;
+        return ExitFailure;
     }
-    std::vector<int16_t> block(Block);
-    bool failed = false, interrupted = false;
-    for (int64_t done = 0; done < samples && !failed; done += Block) {
-        const int32_t n = int32_t(std::min<int64_t>(Block, samples - done));
-        synth_render(block.data(), n);
-        failed = sf_write_short(file, block.data(), n) != n;
-        if (progress && (done / Block) % 256 == 0)
-            draw_progress(done, samples, err);
-        failed |= interrupted = output_interrupted();
+    bool written = write_samples(file, out, samples, progress, error);
+    const int closed = sf_close(file);
+    if (closed != 0 && written) {
+        error = "cannot write " + out + ": " + sf_error_number(closed);
+        written = false;
     }
-    if (progress) {
-        if (!failed)
-            draw_progress(samples, samples, err);
-        err << "\n";
-    }
-    if (interrupted)
-        err << "interrupted; " << out << " not written\n";
-    else if (failed)
-        err << "cannot write " << out << ": " << sf_strerror(file) << "\n";
-    failed |= sf_close(file) != 0;
-    if (failed)
-        return 1;
-    if (!output.commit(error)) {
+    if (!written || !output.commit(error)) {
         err << error << "\n";
-        return 1;
+        return ExitFailure;
     }
     return 0;
 }

@@ -1,7 +1,9 @@
 // velomira-song's work, apart from its command line: loading a score (a file
 // or the embedded one), rendering it to a WAV or FLAC file, and the checker's
 // report. Each function writes its messages to the given stream and returns
-// the process exit status.
+// the process exit status (tools/common/exit_status.h): 2 for a length or an
+// output name refused before any work, 1 for a score that cannot be read or
+// is rejected, a write error or an interrupt.
 #pragma once
 
 #include "playback/playback.h"
@@ -17,8 +19,8 @@ inline constexpr int64_t MaxRenderSamples = int64_t(3600) * SongSampleRate;   //
 
 // Renders song ("-" for the embedded score) with synth_render into out, a
 // 44100 Hz mono 16-bit WAV, or FLAC when out ends in ".flac" ("-": a WAV on
-// standard output). The file appears only when complete. progress: draw a
-// progress bar on err.
+// standard output). The file appears only when complete. progress: a
+// progress bar on stderr, when that is a terminal (tools/common/progress.h).
 int song_tool_render(const std::string& song, const std::string& out, int64_t samples, bool progress,
                      std::ostream& err);
 
