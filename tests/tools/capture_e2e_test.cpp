@@ -7,24 +7,21 @@
 #include "synth/embedded_song.h"
 #include "synth/song.h"
 #include "synth/synth.h"
-#include "tools/velomira-capture/png_frame.h"
 #include "tools/velomira-capture/sheet.h"
 #include "tools/velomira-capture/y4m.h"
-#include "tests/support/scratch.h"
+#include "tests/support/png_read.h"
+#include "tests/support/programs.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,68 +29,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Standard output of a shell command (ffprobe, ffmpeg).
-std::string command_output(const std::string& command)
-{
-    std::string text;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return text;
-    char buffer[4096];
-    size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, count);
-    pclose(pipe);
-    return text;
-}
-
 size_t count_lines(const std::string& text)
 {
     return size_t(std::count(text.begin(), text.end(), '\n'));
 }
 
-struct ToolRun {
-    int status = -1;
-    std::string err;
-};
-
 class CaptureEndToEnd : public ScratchDirTest {
 protected:
-    // Runs the tool in the test's directory with a shell prefix (limits) and
-    // arguments; stderr is kept, stdout goes to the file "stdout".
-    ToolRun capture(const std::string& arguments, const std::string& prefix = "") const
+    // Runs the tool in the test's directory with a shell prefix (limits).
+    ScriptRun capture(const std::string& arguments, const std::string& prefix = "") const
     {
-        std::string script = "cd '" + dir.string() + "' && " + prefix + " timeout -s KILL 240 " + CAPTURE_BIN +
-                             " " + arguments + " >stdout 2>stderr";
-        ToolRun run;
-        int raw = std::system(("sh -c \"" + script + "\"").c_str());
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        run.err = read_file(dir / "stderr");
-        fs::remove(dir / "stderr");
-        return run;
+        return run_script(dir, prefix + " timeout -s KILL 240 " CAPTURE_BIN " " + arguments);
     }
 
-    // Runs a shell script in the test's directory, its stderr kept; the
-    // script and its outputs live beside the directory, not in it.
-    ToolRun shell(const std::string& script) const
+    // What a directory holds (the test's own by default), links as themselves.
+    std::vector<std::string> listing(const fs::path& where = {}) const
     {
-        const std::string base = dir.string();
-        std::ofstream(base + ".sh") << "cd '" << base << "' || exit 99\n" << script << "\n";
-        ToolRun run;
-        int raw = std::system(("sh '" + base + ".sh' >'" + base + ".out' 2>'" + base + ".err'").c_str());
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        run.err = read_file(base + ".err");
-        for (const char* tail : {".sh", ".out", ".err"})
-            fs::remove(base + tail);
-        return run;
-    }
-
-    std::vector<std::string> listing() const
-    {
+        const fs::path top = where.empty() ? dir : where;
         std::vector<std::string> names;
-        for (const auto& entry : fs::recursive_directory_iterator(dir))
-            if (entry.path().filename() != "stdout")
-                names.push_back(entry.path().lexically_relative(dir).string());   // links as themselves
+        for (const auto& entry : fs::recursive_directory_iterator(top))
+            names.push_back(entry.path().lexically_relative(top).string());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -103,7 +58,7 @@ constexpr size_t FrameBytes = 6 + FramePixels * 3 / 2;   // "FRAME\n" and the pl
 
 TEST_F(CaptureEndToEnd, ShortRangeWritesConsistentVideoStillsAndMusic)
 {
-    ToolRun run = capture("--frames 0:20 --png stills --y4m show.y4m --wav show.wav");
+    ScriptRun run = capture("--frames 0:20 --png stills --y4m show.y4m --wav show.wav");
     ASSERT_EQ(run.status, 0) << run.err;
     // Not a terminal: no progress bar, only the one-line summary.
     EXPECT_EQ(count_lines(run.err), 1u) << run.err;
@@ -184,9 +139,9 @@ TEST_F(CaptureEndToEnd, LaterRangesAndStillsReplayTheSameHistory)
 
 TEST_F(CaptureEndToEnd, VideoToStandardOutputForAPipe)
 {
-    ToolRun run = capture("--fps 25 --frames 0:3 --y4m -");
+    ScriptRun run = capture("--fps 25 --frames 0:3 --y4m -");
     ASSERT_EQ(run.status, 0) << run.err;
-    std::string video = read_file(dir / "stdout");
+    std::string video = run.out;
     std::string header = y4m_header(25);
     EXPECT_EQ(video.size(), header.size() + 3 * FrameBytes);
     EXPECT_EQ(video.compare(0, header.size(), header), 0);
@@ -198,7 +153,7 @@ TEST_F(CaptureEndToEnd, SongOptionCapturesAnotherScore)
 {
     const std::string score = "bpm:140\ni1:kantti,2,5,30,2300,0,0\np1:c3,00,g3,00\nt1:p1,loop\n";
     std::ofstream(dir / "small.txt") << score;
-    ToolRun run = capture("--song small.txt --frames 0:150 --wav music.wav -q");
+    ScriptRun run = capture("--song small.txt --frames 0:150 --wav music.wav -q");
     ASSERT_EQ(run.status, 0) << run.err;
     SF_INFO info{};
     SNDFILE* file = sf_open((dir / "music.wav").string().c_str(), SFM_READ, &info);
@@ -230,13 +185,13 @@ TEST_F(CaptureEndToEnd, SongOptionCapturesAnotherScore)
     // while it waits to open its first output, plus 8 MB: too little to hold
     // a 15 MB score.
     std::ofstream(dir / "big.txt") << "bpm:125\n" << std::string(15 << 20, 'x') << "\n";
-    run = shell(std::string("mkfifo wait.y4m; ") + CAPTURE_BIN + " --y4m wait.y4m -q 2>/dev/null & n=0\n" +
-                "while [ \"$(cat /proc/$!/wchan)\" != wait_for_partner ] && [ $n -lt 200 ]; do\n"
-                "    sleep 0.05; n=$((n + 1))\n"
-                "done\n"
-                "size=$(awk '/^VmSize/ { print $2 }' /proc/$!/status); kill -TERM $!; wait $!; rm wait.y4m\n"
-                "ulimit -v $((size + 8192)); " +
-                CAPTURE_BIN + " --song big.txt --png stills/new --wav music.wav -q");
+    run = run_script(dir, "mkfifo wait.y4m; " CAPTURE_BIN " --y4m wait.y4m -q 2>/dev/null & n=0\n"
+                          "while [ \"$(cat /proc/$!/wchan)\" != wait_for_partner ] && [ $n -lt 200 ]; do\n"
+                          "    sleep 0.05; n=$((n + 1))\n"
+                          "done\n"
+                          "size=$(awk '/^VmSize/ { print $2 }' /proc/$!/status); kill -TERM $!; wait $!; rm wait.y4m\n"
+                          "ulimit -v $((size + 8192)); "
+                          CAPTURE_BIN " --song big.txt --png stills/new --wav music.wav -q");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "velomira-capture: out of memory\n");
     EXPECT_EQ(listing(), (std::vector<std::string>{"bad.txt", "big.txt", "small.txt"}));
@@ -244,95 +199,92 @@ TEST_F(CaptureEndToEnd, SongOptionCapturesAnotherScore)
 
 TEST_F(CaptureEndToEnd, HelpShowsAnExample)
 {
-    ToolRun run = capture("--help");
+    ScriptRun run = capture("--help");
     EXPECT_EQ(run.status, 0);
-    std::string out = read_file(dir / "stdout");
-    EXPECT_NE(out.find("Examples:"), std::string::npos);
-    EXPECT_NE(out.find("velomira-capture --png stills --at 40"), std::string::npos);
+    EXPECT_NE(run.out.find("Examples:"), std::string::npos);
+    EXPECT_NE(run.out.find("velomira-capture --png stills --at 40"), std::string::npos);
 }
 
-struct UserError {
-    const char* arguments;
-    const char* mentions;
-};
-
-void PrintTo(const UserError& error, std::ostream* out) { *out << '"' << error.arguments << '"'; }
-
-class CaptureUserErrors : public CaptureEndToEnd, public ::testing::WithParamInterface<UserError> {};
-
-TEST_P(CaptureUserErrors, OneClearLineAndNothingWritten)
+// Each refusal is one line naming what it refuses, and leaves the directory
+// as it was: nothing written, no folder made.
+TEST_F(CaptureEndToEnd, UserErrorsAreOneClearLineAndWriteNothing)
 {
-    fs::create_directory(dir / "existing");
-    std::ofstream(dir / "afile") << "x";
-    fs::create_symlink("afile", dir / "link.mkv");
-    ToolRun run = capture(GetParam().arguments);
-    EXPECT_NE(run.status, 0);
-    EXPECT_EQ(count_lines(run.err), 1u) << run.err;
-    EXPECT_EQ(run.err.rfind("velomira-capture: ", 0), 0u) << run.err;
-    EXPECT_NE(run.err.find(GetParam().mentions), std::string::npos) << run.err;
-    EXPECT_EQ(listing(), (std::vector<std::string>{"afile", "existing", "link.mkv"}));
-    EXPECT_EQ(read_file(dir / "afile"), "x");
+    const char* const refused[][2] = {   // the arguments, what the line mentions
+        {"--y4m missing/show.y4m", "missing/show.y4m"},
+        {"--wav existing/nested/a.wav", "existing/nested/a.wav"},
+        {"--y4m show.y4m --wav missing/a.wav", "missing/a.wav"},
+        {"--y4m show.y4m --png afile", "afile"},
+        {"--png stills --y4m existing", "existing: it is a directory"},
+        {"--png /proc/velomira", "/proc/velomira"},
+        {"--frames 9:3 --png stills", "--frames 9:3"},
+        {"--frames 10 --png stills", "--frames 10"},
+        {"--frames 9000: --png stills", "8508 frames"},
+        {"--fps 0 --png stills", "--fps"},
+        {"--fps 76 --png stills", "--fps"},
+        {"--fps ten", "--fps"},
+        {"--at 200 --png stills", "--at"},
+        {"--at -1 --png stills", "--at"},
+        {"--at 5 --frames 0:3", "--at"},
+        {"--at nan --png stills", "--at nan: not a number"},
+        {"--fps 0x10 --png stills", "--fps 0x10"},
+        {"--png ''", "--png: the name is empty"},
+        {"--y4m x.y4m --wav ./x.y4m", "--wav ./x.y4m: the same file as --y4m x.y4m"},
+        {"--y4m", "--y4m"},
+        {"--video show.avi", "--video show.avi"},
+        {"--video show.mp4 --preset sluggish", "sluggish"},
+        {"--scale 5 --png stills", "--scale"},
+        {"--scale 0x2 --png stills", "--scale 0x2: not a whole number from 1 to 4"},
+        {"--crf 0x10 --video show.mkv", "--crf 0x10: not a whole number from 0 to 63"},
+        // No output may be the score or another output, through any link.
+        {"--song afile --wav afile", "--wav afile: the same file as --song afile"},
+        {"--song afile --y4m afile", "--y4m afile: the same file as --song afile"},
+        {"--song afile --video link.mkv", "--video link.mkv: the same file as --song afile"},
+        {"--wav a.mkv --video a.mkv", "--wav a.mkv: the same file as --video a.mkv"},
+        {"--wav b.png --sheet b.png", "--sheet b.png: the same file as --wav b.png"},
+        {"--y4m c.mkv --video c.mkv", "--y4m c.mkv: the same file as --video c.mkv"},
+        {"--png d --sheet d.png --wav d", "--wav d: the same file as --png d"},
+        {"--png . --y4m frame-00003.png", "the same file as a frame of --png ."},
+        // Every directory the run made goes again.
+        {"--png a/b/c --wav nodir/x.wav", "nodir/x.wav"},
+        // Settings with nothing to apply to, empty and misleading names.
+        {"--crf 20 --png stills", "--crf 20: only --video uses it"},
+        {"--preset fast --y4m x.y4m", "--preset fast: only --video uses it"},
+        {"--scale 2 --wav x.wav --sheet x.png", "--scale 2: only --png, --y4m and --video"},
+        {"--video ''", "--video: the name is empty"},
+        {"--sheet ''", "--sheet: the name is empty"},
+        {"--song ''", "--song: the name is empty"},
+        {"--sheet board.jpg", "--sheet board.jpg: the storyboard is a PNG image"},
+        {"--song /dev/zero --wav x.wav", "/dev/zero"},
+        // libpng's failure is the one line, with the reason.
+        {"--sheet /dev/full", "cannot write --sheet /dev/full: No space left on device"},
+    };
+    for (size_t i = 0; i < std::size(refused); ++i) {
+        const auto& [arguments, mentions] = refused[i];
+        SCOPED_TRACE(arguments);
+        const fs::path own = dir / std::to_string(i);
+        fs::create_directories(own / "existing");
+        std::ofstream(own / "afile") << "x";
+        fs::create_symlink("afile", own / "link.mkv");
+        ScriptRun run = run_script(own, std::string("timeout -s KILL 240 " CAPTURE_BIN " ") + arguments);
+        EXPECT_NE(run.status, 0);
+        EXPECT_EQ(count_lines(run.err), 1u) << run.err;
+        EXPECT_EQ(run.err.rfind("velomira-capture: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(mentions), std::string::npos) << run.err;
+        EXPECT_EQ(listing(own), (std::vector<std::string>{"afile", "existing", "link.mkv"}));
+        EXPECT_EQ(read_file(own / "afile"), "x");
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Refused, CaptureUserErrors,
-    ::testing::Values(UserError{"--y4m missing/show.y4m", "missing/show.y4m"},
-                      UserError{"--wav existing/nested/a.wav", "existing/nested/a.wav"},
-                      UserError{"--y4m show.y4m --wav missing/a.wav", "missing/a.wav"},
-                      UserError{"--y4m show.y4m --png afile", "afile"},
-                      UserError{"--png stills --y4m existing", "existing: it is a directory"},
-                      UserError{"--png /proc/velomira", "/proc/velomira"},
-                      UserError{"--frames 9:3 --png stills", "--frames 9:3"},
-                      UserError{"--frames 10 --png stills", "--frames 10"},
-                      UserError{"--frames 9000: --png stills", "8508 frames"},
-                      UserError{"--fps 0 --png stills", "--fps"},
-                      UserError{"--fps 76 --png stills", "--fps"},
-                      UserError{"--fps ten", "--fps"},
-                      UserError{"--at 200 --png stills", "--at"},
-                      UserError{"--at -1 --png stills", "--at"},
-                      UserError{"--at 5 --frames 0:3", "--at"},
-                      UserError{"--at nan --png stills", "--at nan: not a number"},
-                      UserError{"--fps 0x10 --png stills", "--fps 0x10"},
-                      UserError{"--png ''", "--png: the name is empty"},
-                      UserError{"--y4m x.y4m --wav ./x.y4m", "--wav ./x.y4m: the same file as --y4m x.y4m"},
-                      UserError{"--y4m", "--y4m"},
-                      UserError{"--video show.avi", "--video show.avi"},
-                      UserError{"--video show.mp4 --preset sluggish", "sluggish"},
-                      UserError{"--scale 5 --png stills", "--scale"},
-                      UserError{"--scale 0x2 --png stills", "--scale 0x2: not a whole number from 1 to 4"},
-                      UserError{"--crf 0x10 --video show.mkv", "--crf 0x10: not a whole number from 0 to 63"},
-                      // No output may be the score or another output, through any link.
-                      UserError{"--song afile --wav afile", "--wav afile: the same file as --song afile"},
-                      UserError{"--song afile --y4m afile", "--y4m afile: the same file as --song afile"},
-                      UserError{"--song afile --video link.mkv", "--video link.mkv: the same file as --song afile"},
-                      UserError{"--wav a.mkv --video a.mkv", "--wav a.mkv: the same file as --video a.mkv"},
-                      UserError{"--wav b.png --sheet b.png", "--sheet b.png: the same file as --wav b.png"},
-                      UserError{"--y4m c.mkv --video c.mkv", "--y4m c.mkv: the same file as --video c.mkv"},
-                      UserError{"--png d --sheet d.png --wav d", "--wav d: the same file as --png d"},
-                      UserError{"--png . --y4m frame-00003.png", "the same file as a frame of --png ."},
-                      // Every directory the run made goes again.
-                      UserError{"--png a/b/c --wav nodir/x.wav", "nodir/x.wav"},
-                      // Settings with nothing to apply to, empty and misleading names.
-                      UserError{"--crf 20 --png stills", "--crf 20: only --video uses it"},
-                      UserError{"--preset fast --y4m x.y4m", "--preset fast: only --video uses it"},
-                      UserError{"--scale 2 --wav x.wav --sheet x.png", "--scale 2: only --png, --y4m and --video"},
-                      UserError{"--video ''", "--video: the name is empty"},
-                      UserError{"--sheet ''", "--sheet: the name is empty"},
-                      UserError{"--song ''", "--song: the name is empty"},
-                      UserError{"--sheet board.jpg", "--sheet board.jpg: the storyboard is a PNG image"},
-                      UserError{"--song /dev/zero --wav x.wav", "/dev/zero"},
-                      // libpng's failure is the one line, with the reason.
-                      UserError{"--sheet /dev/full", "cannot write --sheet /dev/full: No space left on device"}));
-
-TEST_F(CaptureEndToEnd, FailureHalfwayTakesEverythingBack)
+// A run that fails halfway or is interrupted takes back what it made: the
+// files of an earlier run come back, the new ones go.
+TEST_F(CaptureEndToEnd, FailureHalfwayOrInterruptTakesEverythingBack)
 {
     // A 1 MB file size limit stops the video in its third frame, after the
-    // music and the first stills were already in place: the files of an
-    // earlier run come back, the new ones go.
+    // music and the first stills were already in place.
     fs::create_directory(dir / "stills");
     std::ofstream(dir / "show.wav") << "older music";
     std::ofstream(dir / "stills" / "frame-00001.png") << "older still";
-    ToolRun run = capture("--frames 0:10 --y4m show.y4m --wav show.wav --png stills", "ulimit -f 2000;");
+    ScriptRun run = capture("--frames 0:10 --y4m show.y4m --wav show.wav --png stills", "ulimit -f 2000;");
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(count_lines(run.err), 1u) << run.err;
     EXPECT_NE(run.err.find("show.y4m"), std::string::npos) << run.err;
@@ -347,58 +299,73 @@ TEST_F(CaptureEndToEnd, FailureHalfwayTakesEverythingBack)
     EXPECT_NE(run.err.find("--video show.mp4"), std::string::npos) << run.err;
     EXPECT_EQ(listing(), (std::vector<std::string>{"show.wav", "stills", "stills/frame-00001.png"}));
     EXPECT_EQ(read_file(dir / "show.wav"), "older music");
+
+    // Ctrl+C once the encoders are writing.
+    run = run_script(dir, CAPTURE_BIN " --video show.mp4 --wav show.wav & n=0\n"
+                          "while [ $n -lt 1200 ] && [ -z \"$(find . -name 'show.mp4.*' -size +20k)\" ]; do\n"
+                          "    sleep 0.05; n=$((n + 1))\n"
+                          "done\n"
+                          "kill -INT $!; wait $!");
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
+    EXPECT_EQ(listing(), (std::vector<std::string>{"show.wav", "stills", "stills/frame-00001.png"}));
+    EXPECT_EQ(read_file(dir / "show.wav"), "older music");
 }
 
 // velomira-song render shares the output files: a device or FIFO is written
 // in place, and a stop by a signal or a size limit leaves nothing behind.
 TEST_F(CaptureEndToEnd, SongRenderOutputsInPlaceOrNotAtAll)
 {
-    const std::string song = SONG_BIN;
-    ToolRun limited = shell("ulimit -f 100; " + song + " render - limited.wav");
+    ScriptRun limited = run_script(dir, "ulimit -f 100; " SONG_BIN " render - limited.wav");
     EXPECT_EQ(limited.status, 1);
     EXPECT_NE(limited.err.find("limited.wav"), std::string::npos) << limited.err;
 
     // Stopped while the music is being written: an hour renders in about a
     // second here, so the signal follows the temporary file's first bytes.
-    ToolRun stopped = shell(song + " render - stopped.wav --seconds 3600 & n=0\n"
-                                   "while [ $n -lt 2000 ] && [ -z \"$(find . -name 'stopped.wav.*' -size +0)\" ]; do\n"
-                                   "    n=$((n + 1))\n"
-                                   "done\n"
-                                   "kill -TERM $!; wait $!");
+    ScriptRun stopped = run_script(dir, SONG_BIN " render - stopped.wav --seconds 3600 & n=0\n"
+                                        "while [ $n -lt 2000 ] && [ -z \"$(find . -name 'stopped.wav.*' -size +0)\" ]\n"
+                                        "do n=$((n + 1)); done\n"
+                                        "kill -TERM $!; wait $!");
     EXPECT_EQ(stopped.status, 1);
     EXPECT_NE(stopped.err.find("interrupted"), std::string::npos) << stopped.err;
     EXPECT_TRUE(listing().empty());
 
     // A WAV cannot seek back in a pipe: it still arrives whole, byte for byte.
     ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
-    ToolRun piped = shell("cat fifo.wav > got.wav & " + song + " render - fifo.wav --seconds 1; s=$?; wait; " +
-                          song + " render - file.wav --seconds 1 && exit $s");
+    ScriptRun piped = run_script(dir, "cat fifo.wav > got.wav & " SONG_BIN " render - fifo.wav --seconds 1; s=$?; "
+                                      "wait; " SONG_BIN " render - file.wav --seconds 1 && exit $s");
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_TRUE(fs::is_fifo(dir / "fifo.wav"));
     EXPECT_EQ(read_file(dir / "got.wav").size(), 44u + 2 * 44100);
     EXPECT_EQ(read_file(dir / "got.wav"), read_file(dir / "file.wav"));
 }
 
+// Standard output of a command (ffprobe, ffmpeg) run beside the file it reads.
+std::string output_about(const fs::path& file, const std::string& command)
+{
+    return run_script(file.parent_path(), command).out;
+}
+
 // What ffprobe says about the video or audio streams of a file, "key=value" lines.
-std::string probe(const std::filesystem::path& file, const std::string& stream)
+std::string probe(const fs::path& file, const std::string& stream)
 {
     std::string entries = stream == "v" ? "codec_name,width,height,r_frame_rate,nb_read_frames"
                                         : "codec_name,sample_rate,channels";
-    return command_output("ffprobe -v error -count_frames -select_streams " + stream + " -show_entries stream=" +
-                          entries + " -of default=noprint_wrappers=1 '" + file.string() + "'");
+    return output_about(file, "ffprobe -v error -count_frames -select_streams " + stream + " -show_entries stream=" +
+                                  entries + " -of default=noprint_wrappers=1 '" + file.string() + "'");
 }
 
 // A decoded frame of a video against the paletted still it was made from,
 // in RGB, as a peak signal-to-noise ratio in dB.
-double frame_psnr(const std::filesystem::path& video, int frame, const PalettedImage& still)
+double frame_psnr(const fs::path& video, int frame, const PalettedImage& still)
 {
-    std::string rgb = command_output("ffmpeg -v error -i '" + video.string() + "' -vf 'select=eq(n\\," +
-                                     std::to_string(frame) + ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    std::string rgb = output_about(video, "ffmpeg -v error -i '" + video.string() + "' -vf 'select=eq(n\\," +
+                                              std::to_string(frame) + ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
     if (rgb.size() != still.pixels.size() * 3)
         return 0;
     double sum = 0;
     for (size_t i = 0; i < still.pixels.size(); ++i) {
-        const PaletteEntry& colour = still.palette[still.pixels[i]];
+        const auto& colour = still.palette[still.pixels[i]];
         for (int c = 0; c < 3; ++c) {
             double want = c == 0 ? colour.r : c == 1 ? colour.g : colour.b;
             double error = double(uint8_t(rgb[3 * i + size_t(c)])) - want;
@@ -410,10 +377,10 @@ double frame_psnr(const std::filesystem::path& video, int frame, const PalettedI
 }
 
 // Decoded audio of a file's first audio stream, 16-bit stereo at a rate.
-std::string decoded_audio(const std::filesystem::path& file, int rate)
+std::string decoded_audio(const fs::path& file, int rate)
 {
-    return command_output("ffmpeg -v error -i '" + file.string() + "' -map 0:a -ac 2 -ar " + std::to_string(rate) +
-                          " -f s16le -acodec pcm_s16le -");
+    return output_about(file, "ffmpeg -v error -i '" + file.string() + "' -map 0:a -ac 2 -ar " +
+                                  std::to_string(rate) + " -f s16le -acodec pcm_s16le -");
 }
 
 // 300 frames (4 s) as MP4, WebM and MKV: one video stream of the asked size,
@@ -421,7 +388,7 @@ std::string decoded_audio(const std::filesystem::path& file, int rate)
 // length, and in the lossless container the very samples of the WAV file.
 TEST_F(CaptureEndToEnd, VideoFilesCarryTheFramesAndTheMusic)
 {
-    ToolRun run = capture("--frames 0:300 --video show.mp4 --wav show.wav --png stills");
+    ScriptRun run = capture("--frames 0:300 --video show.mp4 --wav show.wav --png stills");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("show.mp4"), std::string::npos) << run.err;
     ASSERT_EQ((run = capture("--frames 0:300 --video show.webm")).status, 0) << run.err;
@@ -464,9 +431,9 @@ TEST_F(CaptureEndToEnd, VideoFilesCarryTheFramesAndTheMusic)
 TEST_F(CaptureEndToEnd, VideoNamesAreFileNames)
 {
     for (const char* name : {"pipe:a.mkv", "file:f.mkv"}) {
-        ToolRun run = capture(std::string("-q --at 1 --video ") + name);
+        ScriptRun run = capture(std::string("-q --at 1 --video ") + name);
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(read_file(dir / "stdout"), "") << name;
+        EXPECT_EQ(run.out, "") << name;
         EXPECT_EQ(read_file(dir / name).substr(0, 4), "\x1a\x45\xdf\xa3") << name;   // Matroska
         EXPECT_NE(probe(dir / name, "v").find("nb_read_frames=1\n"), std::string::npos) << name;
     }
@@ -476,7 +443,7 @@ TEST_F(CaptureEndToEnd, VideoNamesAreFileNames)
 TEST_F(CaptureEndToEnd, ScaledPicturesArePixelsRepeated)
 {
     ASSERT_EQ(capture("-q --at 2 --png plain").status, 0);
-    ToolRun run = capture("--at 2 --scale 2 --png big --y4m big.y4m");
+    ScriptRun run = capture("--at 2 --scale 2 --png big --y4m big.y4m");
     ASSERT_EQ(run.status, 0) << run.err;
     PalettedImage plain, big;
     std::string error;
@@ -502,7 +469,7 @@ TEST_F(CaptureEndToEnd, StoryboardShowsEachKeyframeSection)
 {
     std::vector<SheetStill> stills = sheet_stills(75);
     int64_t bar8 = stills[1].frame;
-    ToolRun run = capture("--sheet board.png --frames " + std::to_string(bar8) + ":" + std::to_string(bar8 + 1) +
+    ScriptRun run = capture("--sheet board.png --frames " + std::to_string(bar8) + ":" + std::to_string(bar8 + 1) +
                           " --png stills");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("board.png"), std::string::npos) << run.err;
@@ -534,19 +501,6 @@ TEST_F(CaptureEndToEnd, StoryboardShowsEachKeyframeSection)
             unused += board.pixels[size_t(y * board.width + x)] != 0;
     EXPECT_GT(lit, 100u);
     EXPECT_EQ(unused, 0u);
-}
-
-TEST_F(CaptureEndToEnd, InterruptedVideoLeavesNothing)
-{
-    // Ctrl+C once the encoders are writing.
-    ToolRun run = shell(std::string(CAPTURE_BIN) + " --video show.mp4 --wav show.wav & n=0\n"
-                        "while [ $n -lt 1200 ] && [ -z \"$(find . -name 'show.mp4.*' -size +20k)\" ]; do\n"
-                        "    sleep 0.05; n=$((n + 1))\n"
-                        "done\n"
-                        "kill -INT $!; wait $!");
-    EXPECT_NE(run.status, 0);
-    EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
-    EXPECT_TRUE(listing().empty());
 }
 
 } // namespace

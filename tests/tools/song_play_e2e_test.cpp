@@ -4,24 +4,20 @@
 #include "playback/playback.h"
 #include "synth/song.h"
 #include "synth/synth.h"
-#include "tests/support/scratch.h"
+#include "tests/support/programs.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -56,6 +52,19 @@ std::vector<int16_t> render_score(const std::string& text, int32_t length)
     return out;
 }
 
+// The part of a render from its first sound on, at or after sample from.
+std::vector<int16_t> from_sound(const std::vector<int16_t>& samples, size_t from = 0)
+{
+    return std::vector<int16_t>(samples.begin() + ptrdiff_t(first_sound(samples, from)), samples.end());
+}
+
+// Saves a score as editors do: a new file renamed over the old one.
+void save(const fs::path& path, const std::string& text)
+{
+    std::ofstream(path.string() + ".tmp") << text;
+    fs::rename(path.string() + ".tmp", path);
+}
+
 class SongPlay : public ScratchDirTest {
 protected:
     void TearDown() override
@@ -65,67 +74,43 @@ protected:
         ScratchDirTest::TearDown();
     }
 
-    // Runs a shell command in the test's directory; returns its exit status.
-    int sh(const std::string& command) const
+    // A script that plays with disk audio into audio.raw, delay milliseconds
+    // between device buffers (0: as fast as the disk takes them; none: in
+    // real time). It execs play under a timeout, which passes signals on.
+    static std::string play(const std::string& arguments, const char* delay = "0")
     {
-        const std::string script = "cd '" + dir.string() + "' && " + command;
-        std::ofstream(dir / "run.sh") << script << "\n";
-        const int raw = std::system(("sh '" + (dir / "run.sh").string() + "'").c_str());
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        return std::string("ulimit -f 400000; exec timeout -s KILL 120 env SDL_AUDIODRIVER=disk "
+                           "SDL_DISKAUDIOFILE=audio.raw ") +
+               (delay ? std::string("SDL_DISKAUDIODELAY=") + delay + " " : "") + SONG_BIN " play " + arguments +
+               " </dev/null";
+    }
+    // Whether the device has been given seconds of sound (the recording
+    // grows in real time, or as fast as the delay lets it).
+    bool played(double seconds) const
+    {
+        return wait_until([&] { return double(file_bytes(dir / "audio.raw")) >= seconds * 44100 * 4; });
     }
 
-    // Plays with disk audio, delay milliseconds between device buffers (0: as
-    // fast as the disk takes them); returns the left channel the device
-    // received, from its first sound on (the device may start with a moment
-    // of silence).
-    std::vector<int16_t> play(const std::string& arguments, const std::string& prefix, int& status,
-                              const char* delay = "0") const
+    // The left channel the device received, from its first sound on (the
+    // device may start with a moment of silence); the right is the same.
+    std::vector<int16_t> heard() const
     {
-        status = sh("ulimit -f 400000; " + prefix +
-                    " env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=" + delay +
-                    " " SONG_BIN
-                    " play " + arguments + " </dev/null >out 2>err; echo $? > status");
-        status = std::atoi(read_file(dir / "status").c_str());
-        return heard();
-    }
-
-    std::vector<int16_t> heard(const char* file = "audio.raw") const
-    {
-        const std::string bytes = read_file(dir / file);
-        std::vector<int16_t> left(bytes.size() / 4), right(bytes.size() / 4);
-        for (size_t i = 0; i < left.size(); ++i) {
-            std::memcpy(&left[i], bytes.data() + 4 * i, 2);
-            std::memcpy(&right[i], bytes.data() + 4 * i + 2, 2);
-        }
-        EXPECT_EQ(left, right) << "the two channels differ";
-        auto first = std::find_if(left.begin(), left.end(), [](int16_t s) { return s != 0; });
-        return std::vector<int16_t>(first, left.end());
-    }
-
-    // The part of expected from its first sound on.
-    static std::vector<int16_t> from_sound(std::vector<int16_t>::const_iterator begin,
-                                           std::vector<int16_t>::const_iterator end)
-    {
-        auto first = std::find_if(begin, end, [](int16_t s) { return s != 0; });
-        return std::vector<int16_t>(first, end);
-    }
-
-    // Waits up to ten seconds for a file that a background run writes last.
-    std::string wait_for_file(const char* name) const
-    {
-        for (int i = 0; i < 100 && !fs::exists(dir / name); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return read_file(dir / name);
+        const Recording sound = read_recording(dir / "audio.raw");
+        EXPECT_EQ(sound.left, sound.right) << "the two channels differ";
+        return from_sound(sound.left);
     }
 
     // A tmux server of the test's own, with one session of the same name,
     // width columns and 10 lines, running command.
-    int tmux(const std::string& arguments) const { return sh("tmux -L " + session + " " + arguments); }
+    ScriptRun tmux(const std::string& arguments) const
+    {
+        return run_script(dir, "tmux -L " + session + " " + arguments);
+    }
     bool tmux_start(int width, const std::string& command)
     {
         tmuxStarted = true;
         return tmux("new-session -d -x " + std::to_string(width) + " -y 10 -s " + session + " -c '" + dir.string() +
-                    "' " + command) == 0;
+                    "' " + command).status == 0;
     }
     // An interactive shell with job control (dash keeps no terminal modes of
     // its own, so what a stopped job leaves is what the next command finds).
@@ -139,25 +124,12 @@ protected:
         tmux("send-keys -t " + session + " -l '" + line + "'");
         keys("Enter");
     }
-    std::string pane() const
-    {
-        tmux("capture-pane -p -t " + session + " > pane.txt");
-        return read_file(dir / "pane.txt");
-    }
+    std::string pane() const { return tmux("capture-pane -p -t " + session).out; }
     bool wait_for(const std::string& text) const
     {
-        for (int i = 0; i < 100; ++i) {
-            if (pane().find(text) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
+        return wait_until([&] { return pane().find(text) != std::string::npos; });
     }
-    bool cursor_shown() const
-    {
-        tmux("display -p -t " + session + " '#{cursor_flag}' > cursor.txt");
-        return read_file(dir / "cursor.txt") == "1\n";
-    }
+    bool cursor_shown() const { return tmux("display -p -t " + session + " '#{cursor_flag}'").out == "1\n"; }
 
     const std::string session = "velomira-play-" + std::to_string(getpid());
     bool tmuxStarted = false;
@@ -170,34 +142,36 @@ TEST_F(SongPlay, DeviceReceivesExactlyTheRender)
 {
     std::ofstream(dir / "a.txt") << ScoreA;
     const std::vector<int16_t> song = render_score(ScoreA, SongLength);
-    int status = -1;
 
-    std::vector<int16_t> got = play("a.txt --from 010", "timeout -s KILL 60", status);   // decimal: bar 10
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(read_file(dir / "out"), "");   // no terminal: nothing but errors
-    std::vector<int16_t> expected = from_sound(song.begin() + bar_at(Row, 10), song.end());
+    ScriptRun run = run_script(dir, play("a.txt --from 010"));   // decimal: bar 10
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");   // no terminal: nothing but errors
+    std::vector<int16_t> got = heard(), expected = from_sound(song, size_t(bar_at(Row, 10)));
     ASSERT_GE(got.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
     EXPECT_TRUE(std::all_of(got.begin() + ptrdiff_t(expected.size()), got.end(), [](int16_t s) { return s == 0; }))
         << "sound after the end of the song";
 
-    // A loop never ends by itself: paced at one buffer per 2 ms, three seconds
-    // hold many passes without filling the disk (unpaced, they could pass the
-    // 400 MB file-size limit on an idle machine).
-    got = play("a.txt --loop 2:4", "timeout --preserve-status -s INT 3", status, "2");
-    EXPECT_EQ(status, 128 + SIGINT);
+    // A loop never ends by itself: it plays on until the interrupt that
+    // follows its fifth pass. Paced at one buffer per 2 ms, a run that is
+    // slow to see the signal does not fill the disk.
     const std::vector<int16_t> loop(song.begin() + bar_at(Row, 2), song.begin() + bar_at(Row, 4));
-    const size_t lead = size_t(std::find_if(loop.begin(), loop.end(), [](int16_t s) { return s != 0; }) - loop.begin());
+    fs::remove(dir / "audio.raw");   // the wait is for the new one
+    Background looping(dir, play("a.txt --loop 2:4", "2"));
+    ASSERT_TRUE(played(5.0 * double(loop.size()) / 44100));
+    looping.signal(SIGINT);
+    EXPECT_EQ(looping.finish(), 128 + SIGINT);
+    got = heard();
+    const size_t lead = first_sound(loop);
     ASSERT_GT(got.size(), 3 * loop.size()) << "fewer than three passes";
     for (size_t i = 0; i + 3 * loop.size() / 2 < got.size(); ++i)   // leave the last, unfinished pass alone
         ASSERT_EQ(got[i], loop[(lead + i) % loop.size()]) << "sample " << i;
 
-    got = play("a.txt --mute 1", "timeout -s KILL 60", status);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(run_script(dir, play("a.txt --mute 1")).status, 0);
     std::string hatsOnly = ScoreA;
     hatsOnly.replace(hatsOnly.find("t1:p1,loop"), 10, "t1:p3,loop\np3:00");
-    const std::vector<int16_t> hats = render_score(hatsOnly, SongLength);
-    expected = from_sound(hats.begin(), hats.end());
+    got = heard();
+    expected = from_sound(render_score(hatsOnly, SongLength));
     ASSERT_GE(got.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
 }
@@ -244,10 +218,10 @@ TEST_F(SongPlay, BadOptionsAreRefusedBeforeTheDevice)
         {"a.txt --from 010 --loop 9:11", 1, "velomira-song: "},   // all good: on to the device
     };
     for (const Case& c : cases) {
-        const int status = sh(std::string("ulimit -v ") + c.memory + "; SDL_AUDIODRIVER=none " SONG_BIN " play " +
-                              c.arguments + " </dev/null >out 2>err");
-        const std::string err = read_file(dir / "err");
-        EXPECT_EQ(status, c.status) << c.arguments << ": " << err;
+        const ScriptRun run = run_script(dir, std::string("ulimit -v ") + c.memory + "; SDL_AUDIODRIVER=none " SONG_BIN
+                                              " play " + c.arguments + " </dev/null");
+        const std::string& err = run.err;
+        EXPECT_EQ(run.status, c.status) << c.arguments << ": " << err;
         EXPECT_EQ(err.rfind(c.message, 0), 0u) << c.arguments << ": " << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.arguments << ": " << err;
     }
@@ -263,26 +237,25 @@ TEST_F(SongPlay, WatchSwitchesToEachGoodSaveWithoutAGap)
     fs::create_directory(dir / "real");
     std::ofstream(dir / "real" / "score.txt") << ScoreA;
     fs::create_symlink("real/score.txt", dir / "song.txt");
-    sh("(env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw timeout --preserve-status -k 5 -s INT 6 " SONG_BIN
-       " play song.txt --watch </dev/null >out 2>err; echo $? > status) &");
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-    {
-        std::ofstream(dir / "real" / "score.tmp") << ScoreB;
-        fs::rename(dir / "real" / "score.tmp", dir / "real" / "score.txt");   // as editors save
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const std::vector<int16_t> a = render_score(ScoreA, SongLength), b = render_score(ScoreB, SongLength);
+    Background watching(dir, play("song.txt --watch 2>err", nullptr));
+    // Each save comes when the device has been given so much sound.
+    ASSERT_TRUE(played(2));
+    save(dir / "real" / "score.txt", ScoreB);
+    ASSERT_TRUE(played(3));
     std::ofstream(dir / "real" / "score.txt") << "bpm:125\ni1:kantti,2,5,30,2300,0,0\nt1:p9,loop\n";   // as cp does
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(wait_until([&] {
+        return read_file(dir / "err").find("song.txt:3: error: track 1 plays pattern 9") != std::string::npos;
+    })) << read_file(dir / "err");
     ASSERT_EQ(mkfifo((dir / "real" / "fifo").c_str(), 0600), 0);
     fs::rename(dir / "real" / "fifo", dir / "real" / "score.txt");
-    EXPECT_EQ(wait_for_file("status"), std::to_string(128 + SIGINT) + "\n");
-    EXPECT_NE(read_file(dir / "err").find("song.txt:3: error: track 1 plays pattern 9"), std::string::npos)
-        << read_file(dir / "err");
+    ASSERT_TRUE(played(4.5));
+    watching.signal(SIGINT);
+    EXPECT_EQ(watching.finish(), 128 + SIGINT);
 
     const std::vector<int16_t> got = heard();
-    const std::vector<int16_t> a = render_score(ScoreA, SongLength), b = render_score(ScoreB, SongLength);
     ASSERT_GT(got.size(), size_t(44100 * 4));
-    const size_t lead = size_t(std::find_if(a.begin(), a.end(), [](int16_t s) { return s != 0; }) - a.begin());
+    const size_t lead = first_sound(a);
     // The recording is A up to some sample, then B from that same position on.
     size_t switched = 0;
     while (switched < got.size() && got[switched] == a[lead + switched])
@@ -301,29 +274,27 @@ TEST_F(SongPlay, WatchedLoopKeepsItsBarsAcrossATempoChange)
 {
     std::string fast = ScoreA;
     fast.replace(fast.find("bpm:125"), 7, "bpm:150");   // rows of 4410 samples
-    std::ofstream(dir / "song.txt") << ScoreA;
-    sh("(env SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=2 timeout --preserve-status -k 5 "
-       "-s INT 4 " SONG_BIN " play song.txt --watch --loop 4:6 </dev/null >out 2>err; echo $? > status) &");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    {
-        std::ofstream(dir / "song.tmp") << fast;
-        fs::rename(dir / "song.tmp", dir / "song.txt");
-    }
-    EXPECT_EQ(wait_for_file("status"), std::to_string(128 + SIGINT) + "\n") << read_file(dir / "err");
-
-    const std::vector<int16_t> got = heard();
     const std::vector<int16_t> song = render_score(fast, SongLength);
     const std::vector<int16_t> loop(song.begin() + bar_at(4410, 4), song.begin() + bar_at(4410, 6));
+    std::ofstream(dir / "song.txt") << ScoreA;
+    Background watching(dir, play("song.txt --watch --loop 4:6 2>err", "2"));
+    ASSERT_TRUE(played(10));   // more than two passes at the old tempo first
+    save(dir / "song.txt", fast);
+    // Until a whole pass over the new bars, and two more after it, came.
+    EXPECT_TRUE(wait_until([&] {
+        const std::vector<int16_t> left = read_recording(dir / "audio.raw").left;
+        const auto pass = std::search(left.begin(), left.end(), loop.begin(), loop.end());
+        return left.end() - pass > ptrdiff_t(3 * loop.size());
+    })) << read_file(dir / "err");
+    watching.signal(SIGINT);
+    EXPECT_EQ(watching.finish(), 128 + SIGINT) << read_file(dir / "err");
+
+    const std::vector<int16_t> got = heard();
     // From the first whole pass over the new bars 4 and 5 on, nothing else.
     const size_t pass = size_t(std::search(got.begin(), got.end(), loop.begin(), loop.end()) - got.begin());
     ASSERT_LT(pass, got.size()) << "no pass over the bars at the new tempo";
     for (size_t i = pass; i + 4096 < got.size(); ++i)   // the last buffer may be cut short
         ASSERT_EQ(got[i], loop[(i - pass) % loop.size()]) << "sample " << i - pass << " after the first pass";
-}
-
-bool have(const char* program)
-{
-    return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 // Lines of a captured pane that hold something.
@@ -406,7 +377,7 @@ TEST_F(SongPlay, StopsContinuesAndPlaysInTheBackground)
     EXPECT_TRUE(wait_for("behind-0")) << pane();
     EXPECT_EQ(pane().find("bar 59"), std::string::npos) << pane();   // no status line over the shell
     const std::vector<int16_t> song = render_score(ScoreA, SongLength);
-    const std::vector<int16_t> expected = from_sound(song.begin() + bar_at(Row, 59), song.end());
+    const std::vector<int16_t> expected = from_sound(song, size_t(bar_at(Row, 59)));
     const std::vector<int16_t> got = heard();
     ASSERT_GE(got.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
@@ -441,7 +412,8 @@ TEST_F(SongPlay, PlainTerminalsGetPlainStatusLines)
 TEST_F(SongPlay, LookDrawsALanePerTrack)
 {
     std::ofstream(dir / "a.txt") << ScoreA;
-    ASSERT_EQ(sh(SONG_BIN " look a.txt a.png 2>err"), 0) << read_file(dir / "err");
+    const ScriptRun run = run_script(dir, SONG_BIN " look a.txt a.png");
+    ASSERT_EQ(run.status, 0) << run.err;
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     ASSERT_TRUE(png_image_begin_read_from_file(&image, (dir / "a.png").c_str()));
@@ -461,7 +433,7 @@ TEST_F(SongPlay, LookDrawsALanePerTrack)
             lit += std::memcmp(&rgb[(size_t(y) * image.width + x) * 3], colours[t], 3) == 0;
         EXPECT_GT(lit, t == 0 ? 1000u : 200u) << "track " << t + 1;   // the hats are short ticks
     }
-    EXPECT_EQ(sh(SONG_BIN " look missing.txt b.png 2>err"), 1);
+    EXPECT_EQ(run_script(dir, SONG_BIN " look missing.txt b.png").status, 1);
     EXPECT_FALSE(fs::exists(dir / "b.png"));
 }
 
