@@ -34,6 +34,25 @@ bool load_song(const std::string& path)
     return true;
 }
 
+// The frame loop until the show ends (or, previewing, until q or Escape).
+void run_show(SDL_Surface* screen, bool watch)
+{
+    frame_loop_begin_show(screen);
+    while (!QuitRequested) {
+        if (!watch) {
+            frame_loop_step();
+            continue;
+        }
+        if (preview_wants_frame()) {
+            frame_loop_step();
+        } else {
+            frame_loop_drain_events();
+            SDL_Delay(10);
+        }
+        preview_step();
+    }
+}
+
 int play(int argc, char** argv)
 {
     // --song FILE plays another score with its own show; --watch makes that
@@ -70,31 +89,14 @@ int play(int argc, char** argv)
     demo_prepare_show(stdout);
 
     SDL_Surface* screen = frame_loop_open_screen(flags);
-    if (!screen) {
+    if (!screen || (watch && !preview_start(songFile, message))) {
+        if (screen)
+            std::fprintf(stderr, "velomira: %s\n", message.c_str());
         SDL_Quit();
         return 1;
     }
     SDL_ShowCursor(0);
-    if (watch && !preview_start(songFile, message)) {
-        std::fprintf(stderr, "velomira: %s\n", message.c_str());
-        SDL_Quit();
-        return 1;
-    }
-    frame_loop_begin_show(screen);
-    while (!QuitRequested) {
-        if (!watch) {
-            frame_loop_step();
-            continue;
-        }
-        if (preview_wants_frame()) {
-            frame_loop_step();
-        } else {
-            frame_loop_drain_events();
-            SDL_Delay(10);
-        }
-        preview_step();
-    }
-
+    run_show(screen, watch);
     SDL_Quit();
     std::printf("%f FPS\n", frame_loop_rate());
     return 0;

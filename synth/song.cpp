@@ -138,6 +138,8 @@ struct Parser {
     void parse_line(char* start);
     void tempo(Cursor& cursor);
     void instrument(const char* head, Cursor& cursor);
+    int32_t waveform_of(const char* field);
+    bool envelope(const char* const* fields, int32_t count, int32_t (&value)[8], int64_t& length);
     void pattern(const char* head, Cursor& cursor);
     void track(const char* head, Cursor& cursor);
     void check_played_tracks();
@@ -195,6 +197,47 @@ void Parser::tempo(Cursor& cursor)
         lateTempo = {line, text, "", false};
 }
 
+// The waveform word: one of the four, or the previous line's (noted).
+int32_t Parser::waveform_of(const char* field)
+{
+    static const char* const words[4] = {"kantti", "sini", "saha", "kohina"};
+    for (int32_t w = 0; w < 4; ++w)
+        if (std::strcmp(field, words[w]) == 0)
+            return w;
+    if (notes)
+        note("unknown waveform " + quoted(field) + " (kantti, sini, saha, kohina); "
+             "it keeps the previous one, " + words[waveform]);
+    return waveform;
+}
+
+// The numbers after the waveform and the sound's length from the four
+// phases; false, and the line rejected, when they cannot make a sound.
+bool Parser::envelope(const char* const* fields, int32_t count, int32_t (&value)[8], int64_t& length)
+{
+    static const char* const names[8] = {"attack", "decay", "sustain", "release",
+                                          "modRate", "sweep", "field 8", "field 9"};
+    for (int32_t k = 1; k < count; ++k)
+        value[k - 1] = number(fields[k], names[k - 1]);
+    length = 1;
+    for (int32_t k = 0; k < 4; ++k) {
+        if (value[k] < 0) {
+            note(std::string(names[k]) + " " + std::to_string(value[k]) + " is negative", true);
+            return false;
+        }
+        length += value[k];
+    }
+    if (value[0] == 0 && value[3] == 0) {
+        note("attack and release are both 0 (one of them must be at least 1)", true);
+        return false;
+    }
+    if (length > MaxSampleLength) {
+        note("the sound is " + std::to_string(length) + " samples long; the longest is " +
+             std::to_string(MaxSampleLength), true);
+        return false;
+    }
+    return true;
+}
+
 void Parser::instrument(const char* head, Cursor& cursor)
 {
     const int32_t n = number(head + 1, "instrument number");
@@ -212,41 +255,11 @@ void Parser::instrument(const char* head, Cursor& cursor)
     }
     if (notes && cursor.next(','))
         note("fields after the ninth are ignored");
-
-    static const char* const words[4] = {"kantti", "sini", "saha", "kohina"};
-    int32_t wave = waveform;
-    bool known = false;
-    for (int32_t w = 0; w < 4; ++w)
-        if (std::strcmp(fields[0], words[w]) == 0) {
-            wave = w;
-            known = true;
-        }
-    if (notes && !known)
-        note("unknown waveform " + quoted(fields[0]) + " (kantti, sini, saha, kohina); "
-             "it keeps the previous one, " + words[wave]);
-
-    static const char* const names[8] = {"attack", "decay", "sustain", "release",
-                                          "modRate", "sweep", "field 8", "field 9"};
+    const int32_t wave = waveform_of(fields[0]);
     int32_t value[8] = {};
-    for (int32_t k = 1; k < count; ++k)
-        value[k - 1] = number(fields[k], names[k - 1]);
-    int64_t length = 1;
-    for (int32_t k = 0; k < 4; ++k) {
-        if (value[k] < 0) {
-            note(std::string(names[k]) + " " + std::to_string(value[k]) + " is negative", true);
-            return;
-        }
-        length += value[k];
-    }
-    if (value[0] == 0 && value[3] == 0) {
-        note("attack and release are both 0 (one of them must be at least 1)", true);
+    int64_t length = 0;
+    if (!envelope(fields, count, value, length))
         return;
-    }
-    if (length > MaxSampleLength) {
-        note("the sound is " + std::to_string(length) + " samples long; the longest is " +
-             std::to_string(MaxSampleLength), true);
-        return;
-    }
 
     waveform = wave;
     if (!firstInstrument.line)
@@ -416,6 +429,68 @@ int32_t song_played_tracks()
     return t - 1;
 }
 
+namespace {
+
+// Line ends as the format reads them: in a text without any line feed (old
+// Mac files) carriage returns end lines; otherwise a lone carriage return is
+// a blank like any other, and the checker points at the first, which may
+// have been meant as a line end.
+void settle_line_ends(char* text, Parser& parser)
+{
+    if (!std::strchr(text, '\n')) {
+        for (char* c = text; *c; ++c)
+            if (*c == '\r')
+                *c = '\n';
+        return;
+    }
+    if (!parser.notes)
+        return;
+    int32_t lone = 0, first = 0, number = 1;
+    for (const char* c = text; *c; ++c)
+        if (*c == '\n')
+            ++number;
+        else if (*c == '\r' && c[1] != '\n' && lone++ == 0)
+            first = number;
+    if (lone)
+        parser.record({first, "", "a carriage return without a line feed after it does not end a line; it is "
+                                  "removed like a space (" + std::to_string(lone) + " in the text)", false});
+}
+
+struct Line {
+    char* start;
+    int32_t number;
+};
+
+// The non-empty lines, cut at line feeds in place, each with its number in
+// the text for messages; at most MaxSongLines.
+std::vector<Line> cut_lines(char* text, Parser& parser)
+{
+    std::vector<Line> lines;
+    int32_t number = 1;
+    char* at = text;
+    while (*at) {
+        if (*at == '\n') {
+            ++number;
+            ++at;
+            continue;
+        }
+        if (int32_t(lines.size()) == MaxSongLines) {
+            if (parser.notes)
+                parser.record({number, "", "lines after the 1000th non-empty line are ignored", false});
+            break;
+        }
+        lines.push_back({at, number});
+        at = std::strchr(at, '\n');
+        if (!at)
+            break;
+        *at++ = '\0';
+        ++number;
+    }
+    return lines;
+}
+
+}   // namespace
+
 int song_parse_checked(char* text, std::vector<SongDiagnostic>* notes, bool render)
 {
     Parser parser;
@@ -432,57 +507,9 @@ int song_parse_checked(char* text, std::vector<SongDiagnostic>* notes, bool rend
         return -1;
     }
     parser.nonEmpty = text[0] != '\0';
-    // Lines ended by a carriage return alone (old Mac files) would make the
-    // whole text one line; in a text without any line feed they end lines.
-    if (!std::strchr(text, '\n')) {
-        for (char* c = text; *c; ++c)
-            if (*c == '\r')
-                *c = '\n';
-    } else if (notes) {
-        // Otherwise a lone carriage return is a blank like any other; the
-        // checker points at the first, which may have been meant as a line end.
-        int32_t lone = 0, first = 0, number = 1;
-        for (const char* c = text; *c; ++c)
-            if (*c == '\n')
-                ++number;
-            else if (*c == '\r' && c[1] != '\n' && lone++ == 0)
-                first = number;
-        if (lone)
-            parser.record({first, "", "a carriage return without a line feed after it does not end a line; it is "
-                                      "removed like a space (" + std::to_string(lone) + " in the text)", false});
-    }
+    settle_line_ends(text, parser);
     strip_blanks(text);
-
-    // Lines are cut at line feeds first (empty lines do not count), keeping
-    // each one's number in the text for messages.
-    struct Line {
-        char* start;
-        int32_t number;
-    };
-    std::vector<Line> lines;
-    int32_t number = 1;
-    char* at = text;
-    while (*at) {
-        if (*at == '\n') {
-            ++number;
-            ++at;
-            continue;
-        }
-        if (int32_t(lines.size()) == MaxSongLines) {
-            if (notes)
-                parser.record({number, "", "lines after the 1000th non-empty line are ignored",
-                               false});
-            break;
-        }
-        lines.push_back({at, number});
-        at = std::strchr(at, '\n');
-        if (!at)
-            break;
-        *at++ = '\0';
-        ++number;
-    }
-
-    for (const Line& line : lines) {
+    for (const Line& line : cut_lines(text, parser)) {
         parser.line = line.number;
         parser.parse_line(line.start);
     }
