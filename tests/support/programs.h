@@ -27,6 +27,15 @@
 #include <thread>
 #include <vector>
 
+// AddressSanitizer reserves terabytes of address space at start and aborts
+// instead of failing an allocation: the programs under test are built as the
+// tests are, so runs under `ulimit -v` are left out of a sanitized build.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool AddressSanitized = true;
+#else
+inline constexpr bool AddressSanitized = false;
+#endif
+
 // Whether a program is on the PATH (Xvfb, xdotool, tmux and dash are optional).
 inline bool have(const char* program)
 {

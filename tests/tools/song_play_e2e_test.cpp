@@ -218,8 +218,11 @@ TEST_F(SongPlay, BadOptionsAreRefusedBeforeTheDevice)
         {"a.txt --from 010 --loop 9:11", 1, "velomira-song: "},   // all good: on to the device
     };
     for (const Case& c : cases) {
-        const ScriptRun run = run_script(dir, std::string("ulimit -v ") + c.memory + "; SDL_AUDIODRIVER=none " SONG_BIN
-                                              " play " + c.arguments + " </dev/null");
+        if (AddressSanitized && std::string(c.memory) != "1000000")
+            continue;   // the out-of-memory case
+        const std::string limit = AddressSanitized ? "" : std::string("ulimit -v ") + c.memory + "; ";
+        const ScriptRun run =
+            run_script(dir, limit + "SDL_AUDIODRIVER=none " SONG_BIN " play " + c.arguments + " </dev/null");
         const std::string& err = run.err;
         EXPECT_EQ(run.status, c.status) << c.arguments << ": " << err;
         EXPECT_EQ(err.rfind(c.message, 0), 0u) << c.arguments << ": " << err;
