@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -54,19 +55,29 @@ void draw_frame(SDL_Surface* screen, uint32_t t0)
 
 } // namespace
 
-void frame_loop_open_audio()
+bool frame_loop_open_audio_device(int32_t frames, AudioCallback callback, std::string& reason)
 {
     SDL_AudioSpec want;
     std::memset(&want, 0, sizeof want);
     want.freq = SongSampleRate;
     want.format = AUDIO_S16SYS;   // the SongBuffer is in native byte order
     want.channels = 2;
-    want.samples = 4096;
-    want.callback = song_audio_callback;
+    want.samples = uint16_t(frames);
+    want.callback = callback;
     want.userdata = nullptr;
     // No obtained format is asked for: SDL converts to whatever the device needs.
-    if (SDL_OpenAudio(&want, nullptr) < 0)
-        std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", SDL_GetError());
+    if (SDL_OpenAudio(&want, nullptr) < 0) {
+        reason = SDL_GetError();
+        return false;
+    }
+    return true;
+}
+
+void frame_loop_open_audio()
+{
+    std::string reason;
+    if (!frame_loop_open_audio_device(4096, song_audio_callback, reason))
+        std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", reason.c_str());
 }
 
 SDL_Surface* frame_loop_open_screen(uint32_t flags)

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct SDL_Surface;
 
@@ -30,9 +31,15 @@ struct FrameLoopState {
 };
 inline FrameLoopState FrameLoop;
 
-// Opens the audio device, paused, with the song's format (44100 Hz, 16-bit,
-// stereo, 4096-frame buffers) and the song's callback; without a device the
-// show runs silently, after one line on stderr.
+// SDL 1.2's audio callback, with plain integer types.
+using AudioCallback = void (*)(void* userdata, uint8_t* stream, int len);
+
+// Opens the audio device, paused, in the song's format (44100 Hz, 16-bit,
+// stereo) with buffers of `frames` frames and the given callback; false with
+// SDL's reason. The one device opening of every program that plays sound.
+bool frame_loop_open_audio_device(int32_t frames, AudioCallback callback, std::string& reason);
+// The demo's: 4096-frame buffers and the song's callback; without a device
+// the show runs silently, after one line on stderr.
 void frame_loop_open_audio();
 // Opens the 640x480 8-bit screen with SDL video-mode flags, gives it the
 // DemoPalette (built by demo_prepare_show) and the caption "Velomira". On

@@ -93,9 +93,7 @@ TEST_F(DemoEndToEnd, HeadlessRunsEndByThemselvesAndPlayTheSongOnBothChannels)
     std::ofstream(dir / "small.txt") << score;
     expect_demo_output(demo(headless, "--song small.txt -w"));
     std::vector<int16_t> song(embedded_song_render().size());   // at the same tempo, as long
-    Song = SongState{};
-    Synth = SynthState{};
-    synth_init(44100);
+    synth_reset();
     std::string text = score;
     ASSERT_EQ(song_parse(text.data()), 0);
     synth_render(song.data(), int32_t(song.size()));

@@ -42,9 +42,7 @@ const std::string ScoreB = "bpm:125\ni1:kantti,2,5,30,2300,0,0\ni2:kohina,2,4,1,
 
 std::vector<int16_t> render_score(const std::string& text, int32_t length)
 {
-    Song = SongState{};
-    Synth = SynthState{};
-    synth_init(44100);
+    synth_reset();
     std::string copy = text;
     EXPECT_EQ(song_parse(copy.data()), 0) << song_error();
     std::vector<int16_t> out(static_cast<size_t>(length));

@@ -6,6 +6,7 @@
 #include "play.h"
 
 #include "driver/file_watch.h"
+#include "driver/frame_loop.h"
 #include "play_terminal.h"
 #include "play_watch.h"
 #include "synth/score_file.h"
@@ -142,15 +143,9 @@ bool device_open(Device& device, std::string& message)
         message = SDL_GetError();
         return false;
     }
-    SDL_AudioSpec want;
-    std::memset(&want, 0, sizeof want);
-    want.freq = SongSampleRate;
-    want.format = AUDIO_S16SYS;
-    want.channels = 2;
-    want.samples = DeviceFrames;
-    want.callback = play_audio_callback;
-    if (SDL_OpenAudio(&want, nullptr) < 0) {
-        message = std::string("no audio device: ") + SDL_GetError();
+    std::string reason;
+    if (!frame_loop_open_audio_device(DeviceFrames, play_audio_callback, reason)) {
+        message = "no audio device: " + reason;
         return false;
     }
     device.open = true;
