@@ -102,7 +102,7 @@ int demo_take_song_option(int& argc, char** argv, std::string& file, std::string
             continue;
         }
         if (!value || !*value) {
-            message = "--song needs a score file (usage: velomira [-w] [--song FILE])";
+            message = "--song needs a score file (usage: velomira [-w] [--song FILE [--watch]])";
             return -1;
         }
         if (given) {
