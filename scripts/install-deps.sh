@@ -27,7 +27,7 @@ all=(
     xvfb xdotool x11-utils tmux
     clang libclang-rt-14-dev
     lintian
-    emscripten chromium imagemagick
+    emscripten chromium imagemagick nodejs npm
 )
 
 case "${1:-all}" in
@@ -37,11 +37,20 @@ case "${1:-all}" in
     *) echo "usage: $0 [play|package|all]" >&2; exit 2 ;;
 esac
 
+# Node.js and npm count as present when their commands are, however they
+# came (a machine may carry another vendor's Node.js, whose package conflicts
+# with Debian's npm).
+present() {
+    case "$1" in
+    nodejs) command -v node >/dev/null ;;
+    npm) command -v npm >/dev/null ;;
+    *) dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' ;;
+    esac
+}
+
 missing=()
 for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
+    present "$p" || missing+=("$p")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then

@@ -223,14 +223,22 @@ void mixer_write_output(const float* mix, int16_t* out, int32_t n)
     }
 }
 
-void synth_render(int16_t* out, int32_t count)
+namespace {
+
+// The sequencer's runs: row steps at row boundaries, then each track's sound
+// added to the mix in track order. With a heard mix beside it, each track is
+// first stored in a lane (0.0 + v, which adds as v does: mixer.h) and the
+// lane added to both sums, the heard one only for the tracks in mask; the
+// whole mix is then bit for bit synth_render's.
+template <bool WithHeard>
+void render_runs(int16_t* out, int16_t* heard, int32_t count, uint32_t mask)
 {
     if (count <= 0)
         return;
     int32_t position = SongPosition.load(std::memory_order_relaxed);
     const int32_t played = song_played_tracks();
     const int32_t rowLength = Song.RowLength;
-    float mix[RunSamples];
+    float mix[RunSamples], heardMix[RunSamples], lane[RunSamples];
     while (count > 0) {
         int32_t n = std::min(count, RunSamples);
         // A song without played tracks may have no tempo (RowLength 0): silence.
@@ -242,12 +250,40 @@ void synth_render(int16_t* out, int32_t count)
             n = std::min(n, rowLength - intoRow);
         }
         std::fill(mix, mix + n, 0.0f);
-        for (int32_t t = 1; t <= played; ++t)
-            mixer_add_track(t, position, mix, n);
+        if constexpr (WithHeard)
+            std::fill(heardMix, heardMix + n, 0.0f);
+        for (int32_t t = 1; t <= played; ++t) {
+            if constexpr (!WithHeard) {
+                mixer_add_track(t, position, mix, n);
+            } else {
+                mixer_store_track(t, position, lane, n);
+                for (int32_t k = 0; k < n; ++k)
+                    mix[k] += lane[k];
+                if (mask >> t & 1u)
+                    for (int32_t k = 0; k < n; ++k)
+                        heardMix[k] += lane[k];
+            }
+        }
         mixer_write_output(mix, out, n);
         out += n;
+        if constexpr (WithHeard) {
+            mixer_write_output(heardMix, heard, n);
+            heard += n;
+        }
         position += n;
         count -= n;
     }
     SongPosition.store(position, std::memory_order_relaxed);
+}
+
+}   // namespace
+
+void synth_render(int16_t* out, int32_t count)
+{
+    render_runs<false>(out, nullptr, count, AllTracks);
+}
+
+void synth_render_heard(int16_t* out, int16_t* heard, int32_t count, uint32_t mask)
+{
+    render_runs<true>(out, heard, count, mask);
 }

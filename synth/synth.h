@@ -83,3 +83,9 @@ inline constexpr int32_t PeakWindowSamples = 1024;
 // largest magnitude of the track's sound (mix units, 6.0 = full scale) at
 // peaks[w * MaxVoices + t], heard or not.
 void synth_render_parallel(int16_t* out, int32_t count, uint32_t heard = AllTracks, float* peaks = nullptr);
+
+// synth_render with a second output, on one thread (the browser's studio):
+// out gets the whole mix, bit for bit synth_render's, and heard the mix of
+// the tracks whose bit is set in mask, bit for bit synth_render_parallel's
+// with that mask.
+void synth_render_heard(int16_t* out, int16_t* heard, int32_t count, uint32_t mask);

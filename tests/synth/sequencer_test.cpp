@@ -358,6 +358,14 @@ TEST(TwoThreadRender, EqualsTheSingleThreadedRenderAndLeavesTracksOut)
     EXPECT_EQ(render(samples, 1024), muted);
     EXPECT_NE(muted, std::vector<int16_t>(single.begin(), single.begin() + samples));
 
+    // One thread, both mixes at once: the whole one and the heard one.
+    synth_reset();
+    ASSERT_EQ(parse_text(EmbeddedSong), 0);
+    std::vector<int16_t> whole(static_cast<size_t>(samples)), heard(static_cast<size_t>(samples));
+    synth_render_heard(whole.data(), heard.data(), samples, AllTracks & ~(1u << 3));
+    EXPECT_EQ(whole, std::vector<int16_t>(single.begin(), single.begin() + samples));
+    EXPECT_EQ(heard, muted);
+
     // Track 3 (the snare) is still measured; tracks past the ninth are silent.
     float loudest3 = 0, loudest1 = 0;
     for (int32_t w = 0; w < windows; ++w) {

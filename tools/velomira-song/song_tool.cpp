@@ -2,9 +2,9 @@
 
 #include "playback/playback.h"
 #include "driver/demo.h"
+#include "driver/score_check.h"
 #include "show/script.h"
 #include "synth/embedded_song.h"
-#include "synth/note_table.h"
 #include "synth/score_file.h"
 #include "synth/song.h"
 #include "synth/synth.h"
@@ -25,9 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <ostream>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -211,67 +209,6 @@ std::string song_tool_output_path(const std::string& out)
     return out == "-" ? "/dev/stdout" : out;
 }
 
-namespace {
-
-// Rows a track plays before it ends, or -1 when it loops. Each pattern takes
-// a row per cell, a command and its number one row, an empty pattern one.
-int64_t track_rows(const Track& track)
-{
-    int64_t rows = 0;
-    for (size_t e = 0; e < track.size() && track[e] != TrackEnd; ++e) {
-        if (track[e] == TrackLoop)
-            return -1;
-        const Pattern& pattern = Song.patterns[size_t(track[e])];
-        int64_t cells = 0;
-        for (size_t c = 0; c < pattern.size() && pattern[c] != PatternEnd; ++c, ++cells)
-            c += pattern[c] == CmdSld || pattern[c] == CmdVol;
-        rows += std::max<int64_t>(cells, 1);
-    }
-    return rows;
-}
-
-// The bar in which the last track ends, or -1 when a track loops for ever.
-int32_t music_last_bar()
-{
-    int64_t longest = 0;
-    for (int32_t t = 1; t <= song_played_tracks(); ++t) {
-        const int64_t rows = track_rows(Song.tracks[t]);
-        if (rows < 0)
-            return -1;
-        longest = std::max(longest, rows);
-    }
-    return song_bar(int32_t(std::min<int64_t>(longest * Song.RowLength, INT32_MAX)));
-}
-
-// The show lines, the song's length at its tempo, and a note when the show
-// and the music end far apart (after a parse of the music).
-bool check_show(const std::string& text, std::vector<SongDiagnostic>& notes)
-{
-    ShowScriptState script;
-    std::vector<ShowFinding> findings;
-    bool ok = show_script_read(text, script, &findings) == 0;
-    for (const ShowFinding& f : findings)
-        notes.push_back({f.line, f.text, f.message, f.rejection});
-    song_bar_follow(Song.RowLength);
-    std::string reason;
-    if (demo_size_song(reason) < 0) {
-        notes.push_back({0, "", reason, true});
-        ok = false;
-    }
-    const int32_t musicBar = Song.RowLength > 0 && song_played_tracks() > 0 ? music_last_bar() : -1;
-    constexpr int32_t FarApart = 4;   // bars
-    if (ok && musicBar >= 0 && script.endBar > musicBar + FarApart)
-        notes.push_back({0, "", "the show ends at bar " + std::to_string(script.endBar) + ", " +
-                                    std::to_string(script.endBar - musicBar) + " bars after the music's last row (bar " +
-                                    std::to_string(musicBar) + ")", false});
-    if (ok && musicBar > script.endBar + FarApart)
-        notes.push_back({0, "", "the show ends at bar " + std::to_string(script.endBar) +
-                                    " while the music plays on to bar " + std::to_string(musicBar), false});
-    return ok;
-}
-
-}   // namespace
-
 int song_tool_check(const std::string& song, std::ostream& out)
 {
     Score score = read_score(song, out);
@@ -283,34 +220,16 @@ int song_tool_check(const std::string& song, std::ostream& out)
 int song_tool_check_text(const std::string& name, const std::string& text, std::ostream& out)
 {
     const Score score = {name, text, true};
-    std::vector<SongDiagnostic> notes;
-    SongDiagnostic unreadable;
-    const bool plainText = song_bytes_check(text.data(), text.size(), unreadable);
-    bool valid = parse_score(score, notes, false) == 0;
-    if (plainText)
-        valid &= check_show(text, notes);
-
-    // The same finding on the same line (a track playing one empty pattern
-    // many times) is reported once, with a count.
-    std::vector<int32_t> times(notes.size(), 0);
-    std::map<std::tuple<int32_t, bool, std::string>, size_t> first;
-    for (size_t i = 0; i < notes.size(); ++i) {
-        auto [at, fresh] = first.try_emplace({notes[i].line, notes[i].rejection, notes[i].message}, i);
-        ++times[at->second];
-    }
+    const ScoreCheck check = score_check_text(text);
     const std::vector<size_t> starts = score_line_starts(text);
-    int32_t warnings = 0;
-    for (size_t i = 0; i < notes.size(); ++i)
-        if (times[i] > 0) {
-            print_diagnostic(score, starts, notes[i], out, times[i]);
-            warnings += !notes[i].rejection;
-        }
-    if (valid)
-        out << score.name << ": valid, " << song_played_tracks() << " tracks played, " << warnings
-            << (warnings == 1 ? " warning\n" : " warnings\n");
+    for (const ScoreFinding& f : check.findings)
+        print_diagnostic(score, starts, f.finding, out, f.times);
+    if (check.valid)
+        out << score.name << ": valid, " << check.played << " tracks played, " << check.warnings
+            << (check.warnings == 1 ? " warning\n" : " warnings\n");
     else
         out << score.name << ": rejected\n";
-    return valid ? 0 : 1;
+    return check.valid ? 0 : 1;
 }
 
 int song_tool_print(std::ostream& out, bool withShow)
