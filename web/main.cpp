@@ -7,7 +7,9 @@
 // browser's main loop. Each pass of that loop then does one step of a small phase machine:
 //   Rendering  a slice of the pre-render (the 61 bar dots become a progress
 //              bar); at its end playback starts;
-//   Playing    one frame_loop_step(), the very pass the native program runs;
+//   Playing    one pass of the frame loop, as frame_loop_step() does it, but
+//              at the song position the listener hears (see play_frame);
+//              while the page holds the show (web_pause) only the input;
 //   Ended      the rate of loop passes goes to the console in the native
 //              format and the page offers to play again (web_play_again()).
 // With ?frame=N in the address the page plays frames 0..N at the capture
@@ -21,6 +23,8 @@
 #include "driver/frame_loop.h"
 #include "playback/playback.h"
 #include "show/offline.h"
+#include "show/show.h"
+#include "show/timeline.h"
 #include "render3d/r3d.h"
 
 #include <SDL.h>
@@ -48,11 +52,26 @@ struct WebState {
     double clickMs = 0;         // when the start click came
     double renderMs = 0;        // pre-render time
     bool firstFrameShown = false;
+    bool paused = false;        // the page holds the show (its sound is held too)
+    uint32_t pausedAt = 0;      // playback clock reading when it was held
+    int32_t showMs = 0;         // show time of the last pass: it never runs backwards
+    int32_t showPosition = 0;   // song position the last pass drew, likewise
 };
 WebState Web;
 
-// The frame in ?frame=N mode, persistent between frames like the screen.
-uint8_t FixedFrame[FramePixels];
+// The picture, persistent between frames like the screen (a pass that draws
+// nothing shows the previous one), copied to the screen after each pass.
+uint8_t Frame[FramePixels];
+
+void present()
+{
+    SDL_LockSurface(Web.screen);
+    for (int y = 0; y < FrameHeight; ++y)
+        std::memcpy(static_cast<uint8_t*>(Web.screen->pixels) + y * Web.screen->pitch, Frame + y * FrameWidth,
+                    FrameWidth);
+    SDL_UnlockSurface(Web.screen);
+    SDL_Flip(Web.screen);
+}
 
 // Events that came while no show was playing (the start click, the key that
 // ended the last show) must not end the next one.
@@ -64,6 +83,19 @@ void discard_events()
 }
 
 void set_pace();
+
+// Every show starts with its clock at zero, nothing held and no input left over.
+void begin_show()
+{
+    discard_events();
+    Web.paused = false;
+    Web.showMs = 0;
+    Web.showPosition = 0;
+    Web.firstFrameShown = false;
+    EM_ASM({ velomiraPage.showBegins(); });
+    frame_loop_begin_show(Web.screen);
+    Web.phase = WebPhase::Playing;
+}
 
 void render_slice()
 {
@@ -87,9 +119,7 @@ void render_slice()
         Web.phase = WebPhase::Playing;
         return;
     }
-    discard_events();
-    frame_loop_begin_show(Web.screen);
-    Web.phase = WebPhase::Playing;
+    begin_show();
     set_pace();
 }
 
@@ -97,22 +127,68 @@ void show_fixed_frames()
 {
     double start = emscripten_get_now();
     while (Web.nextFrame <= Web.stopFrame && emscripten_get_now() - start < SliceMs)
-        offline_play_frame(FixedFrame, Web.nextFrame++, OfflineMaxFps);
+        offline_play_frame(Frame, Web.nextFrame++, OfflineMaxFps);
     if (Web.nextFrame <= Web.stopFrame)
         return;
-    SDL_LockSurface(Web.screen);
-    for (int y = 0; y < FrameHeight; ++y)
-        std::memcpy(static_cast<uint8_t*>(Web.screen->pixels) + y * Web.screen->pitch,
-                    FixedFrame + y * FrameWidth, FrameWidth);
-    SDL_UnlockSurface(Web.screen);
-    SDL_Flip(Web.screen);
+    present();
     emscripten_cancel_main_loop();
     Web.phase = WebPhase::Ended;
     EM_ASM({ velomiraPage.frameShown($0); }, int32_t(Web.stopFrame));
 }
 
+// The show follows the song position the listener hears, which the page
+// works out from the audio context's clock and when each buffer handed to it
+// starts (velomiraPage.heardPosition). SongPosition runs ahead of it by the
+// audio queue, about 140 ms in a browser, which the picture would show as a
+// lead over the sound. The show time comes from the heard position, as
+// velomira-capture forms both from one time (show/offline.h), and the bar
+// too: show_frame reads SongPosition, so it holds the heard position for the
+// call and the callback's counter comes back afterwards. That is safe only
+// because the browser calls the audio callback on this same thread, between
+// passes, never during one. Without sound (no audio device, or a context the
+// browser will not start) the page answers -1; nothing advances SongPosition
+// then, and the show runs on the playback clock, its bar at the sample that
+// time would play.
+void play_frame()
+{
+    const int32_t handedOver = SongPosition.load(std::memory_order_relaxed);
+    const int32_t heard = EM_ASM_INT({ return velomiraPage.heardPosition(); });
+    const int32_t ms = heard >= 0 ? int32_t(int64_t(heard) * 1000 / SongSampleRate) : int32_t(frame_loop_elapsed());
+    Web.showMs = std::max(Web.showMs, ms);
+    Web.showPosition = std::max(Web.showPosition, heard >= 0 ? heard : offline_song_position(ms));
+
+    show_levels(SongBuffer + level_window_start(uint32_t(Web.showMs)));
+    SongPosition.store(Web.showPosition, std::memory_order_relaxed);
+    show_frame(Frame, Web.showMs);
+    SongPosition.store(handedOver, std::memory_order_relaxed);
+    present();
+    ++FrameLoop.frames;
+    frame_loop_drain_events();
+    EM_ASM({ velomiraPage.frameDrawn($0); }, Web.showPosition);
+}
+
+// Holds the playback clock (so the show time and the rate of passes leave
+// out the pause) or lets it run on from where it was held.
+void hold_show(bool hold)
+{
+    if (hold == Web.paused)
+        return;
+    if (hold)
+        Web.pausedAt = playback_clock_ms();
+    else
+        FrameLoop.t0 += playback_clock_ms() - Web.pausedAt;
+    Web.paused = hold;
+}
+
 void end_show()
 {
+    hold_show(false);
+    // At the show's own end the last frame is a uniform near-black, which
+    // would stand as a faint box on the black page behind the end screen.
+    if (ShowBar > ShowScript.endBar - 1) {
+        std::memset(Frame, 0, sizeof Frame);
+        present();
+    }
     SDL_PauseAudio(1);
     emscripten_cancel_main_loop();
     Web.phase = WebPhase::Ended;
@@ -135,12 +211,15 @@ void web_step()
             show_fixed_frames();
             break;
         }
-        frame_loop_step();
-        if (!Web.firstFrameShown) {
-            Web.firstFrameShown = true;
-            EM_ASM({ velomiraPage.firstFrame($0); }, emscripten_get_now() - Web.clickMs);
+        if (Web.paused) {
+            frame_loop_drain_events();
+        } else {
+            play_frame();
+            if (!Web.firstFrameShown) {
+                Web.firstFrameShown = true;
+                EM_ASM({ velomiraPage.firstFrame($0); }, emscripten_get_now() - Web.clickMs);
+            }
         }
-        EM_ASM({ velomiraPage.handedOver($0); }, SongPosition.load(std::memory_order_relaxed));
         if (QuitRequested)
             end_show();
         break;
@@ -177,8 +256,10 @@ EMSCRIPTEN_KEEPALIVE void web_start()
     // The last frame follows the score's show, known once the page's score is in.
     Web.stopFrame = std::min<int64_t>(EM_ASM_INT({ return velomiraPage.stopFrame; }), offline_last_frame(OfflineMaxFps));
     Web.clickMs = emscripten_get_now();
-    if (Web.stopFrame < 0)
+    if (Web.stopFrame < 0) {
         frame_loop_open_audio();
+        EM_ASM({ velomiraPage.audioOpened(); });
+    }
     Web.phase = WebPhase::Rendering;
     start_main_loop();
 }
@@ -193,11 +274,26 @@ EMSCRIPTEN_KEEPALIVE void web_play_again()
     offline_start();
     SongPosition.store(0, std::memory_order_relaxed);
     Web.clickMs = emscripten_get_now();
-    Web.firstFrameShown = false;
-    discard_events();
-    frame_loop_begin_show(Web.screen);
-    Web.phase = WebPhase::Playing;
+    begin_show();
     start_main_loop();
+}
+
+// The page's pause control: 1 holds the show, 0 lets it go on. The page
+// suspends its audio context before holding and lets go once the context
+// runs again, so the picture and the sound stop and go on together. The
+// audio device itself is left unpaused: SDL drops what it asks of the
+// callback while paused, and the samples would be lost.
+EMSCRIPTEN_KEEPALIVE void web_pause(int hold)
+{
+    if (Web.phase == WebPhase::Playing && Web.stopFrame < 0)
+        hold_show(hold != 0);
+}
+
+// The page's end control: ends the show as a key does.
+EMSCRIPTEN_KEEPALIVE void web_end_show()
+{
+    if (Web.phase == WebPhase::Playing && Web.stopFrame < 0)
+        QuitRequested = 1;
 }
 
 // In ?frame=N mode: plays on to another frame, from the start if it is an

@@ -4,7 +4,12 @@
 //   node browser_check.mjs SITE song WAV             the page's song equals the WAV's samples
 //   node browser_check.mjs SITE frames OUTDIR N...   screenshots of ?frame=N into OUTDIR/web-N.png
 //   node browser_check.mjs SITE play                 loads without console errors; a click starts
-//                                                    the show, a key and a mouse button end it
+//                                                    the show; Space holds it, a tap brings up the
+//                                                    controls, neither ends it; the picture keeps
+//                                                    within 40 ms of the sound; a key and a mouse
+//                                                    button end it, on a readable end screen
+//   node browser_check.mjs SITE broken               with a corrupted velomira.wasm the page says
+//                                                    what to do instead of loading for ever
 //   node browser_check.mjs SITE shared SCORE SONG_TOOL OUTDIR N
 //                                                    a link with SCORE in its fragment plays it:
 //                                                    its song hash, OUTDIR/web-N.png; a bad one is refused
@@ -26,10 +31,12 @@ function fail(message) {
 }
 
 // A static server for the site folder: the page must work from any plain web server.
-function serve(root) {
+// replaced maps a file's address to other contents served in its place.
+function serve(root, replaced = {}) {
   const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
   const server = createServer((request, response) => {
-    const path = normalize(join(root, decodeURIComponent(new URL(request.url, 'http://x').pathname)));
+    const address = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+    const path = normalize(join(root, address));
     const file = path.endsWith('/') ? join(path, 'index.html') : path;
     if (!file.startsWith(root) || !existsSync(file)) {
       response.writeHead(404);
@@ -37,7 +44,7 @@ function serve(root) {
       return;
     }
     response.writeHead(200, { 'Content-Type': types[extname(file)] || 'application/octet-stream' });
-    response.end(readFileSync(file));
+    response.end(replaced[address] ?? readFileSync(file));
   });
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
@@ -189,6 +196,26 @@ async function checkPlay(page, url) {
   await page.send('Input.dispatchKeyEvent', { type: 'keyUp', key: 'f', code: 'KeyF', windowsVirtualKeyCode: 70 });
   await pause(300);
   if ((await evaluate(page, dataset('state'))) !== 'playing') fail('F ended the show');
+  // A tap brings up the controls and leaves the show running.
+  await page.send('Emulation.setTouchEmulationEnabled', { enabled: true, maxTouchPoints: 1 });
+  for (const type of ['touchStart', 'touchEnd'])
+    await page.send('Input.dispatchTouchEvent', { type, touchPoints: type === 'touchStart' ? [{ x: 320, y: 200 }] : [] });
+  await waitFor(page, `!document.getElementById('controls').classList.contains('hidden')`, 5, 'the controls after a tap');
+  await pause(300);
+  if ((await evaluate(page, dataset('state'))) !== 'playing') fail('a tap ended the show');
+  // Space holds the picture and the sound, and lets both go on.
+  const space = async () => {
+    await page.send('Input.dispatchKeyEvent', { type: 'keyDown', key: ' ', code: 'Space', text: ' ', windowsVirtualKeyCode: 32 });
+    await page.send('Input.dispatchKeyEvent', { type: 'keyUp', key: ' ', code: 'Space', windowsVirtualKeyCode: 32 });
+  };
+  await space();
+  await waitFor(page, `SDL.audioContext.state === 'suspended'`, 5, 'the sound to stop on Space');
+  const held = await evaluate(page, dataset('showPosition'));
+  await pause(600);
+  if ((await evaluate(page, dataset('showPosition'))) !== held) fail('the picture went on while the show was held');
+  await space();
+  await waitFor(page, `${dataset('showPosition')} > ${held} && SDL.audioContext.state === 'running'`, 5,
+                'the show to go on after a second Space');
   await page.send('Input.dispatchKeyEvent', { type: 'keyDown', key: 'a', code: 'KeyA', text: 'a', windowsVirtualKeyCode: 65 });
   await page.send('Input.dispatchKeyEvent', { type: 'keyUp', key: 'a', code: 'KeyA', windowsVirtualKeyCode: 65 });
   await waitFor(page, `${dataset('state')} === 'ended'`, 10, 'the end of the show after a key');
@@ -196,6 +223,14 @@ async function checkPlay(page, url) {
   if (fps.length !== 1) fail('expected one "%f FPS" line on the console, got: ' + JSON.stringify(page.console));
   const lead = page.console.filter((line) => line.startsWith('audio lead:'));
   console.log(fps.concat(lead).join('\n'));
+  // The picture follows the sound heard, not the sound queued ahead of it.
+  const leadMs = Number(await evaluate(page, dataset('leadMs')));
+  if (!(Math.abs(leadMs) <= 40)) fail('the picture runs ' + leadMs + ' ms ahead of the sound (at most 40 ms)');
+  // The end screen's title and prompt stand on a dark panel over the last frame.
+  const [shown, colour] = await evaluate(page, `(() => { const panel = document.getElementById('panel');
+    return [panel.getClientRects().length > 0, getComputedStyle(panel).backgroundColor]; })()`);
+  const alpha = /^rgba\(0, 0, 0, ([0-9.]+)\)$/.exec(colour);
+  if (!shown || !alpha || Number(alpha[1]) < 0.5) fail('the end screen has no dark backdrop: ' + colour);
   // Play again; a mouse button ends that show too.
   await click(320, 300);
   await waitFor(page, `${dataset('state')} === 'playing'`, 10, 'the show after play again');
@@ -203,6 +238,19 @@ async function checkPlay(page, url) {
   await click(320, 240);
   await waitFor(page, `${dataset('state')} === 'ended'`, 10, 'the end of the show after a mouse button');
   if (page.console.filter((line) => / FPS$/.test(line)).length !== 2) fail('no rate line after the second show');
+}
+
+// A corrupted WebAssembly file: the page says so and what to do, instead of
+// "loading" for ever. Its console errors are the expected ones.
+async function checkBroken(page, site) {
+  const broken = await serve(normalize(site + '/'), { '/velomira.wasm': Buffer.from('not a WebAssembly module') });
+  await page.send('Page.navigate', { url: 'http://127.0.0.1:' + broken.address().port + '/index.html' });
+  await waitFor(page, `${dataset('state')} === 'failed'`, 30, 'the message of a page whose program did not load');
+  const text = await evaluate(page, `document.getElementById('problem').innerText`);
+  if ((await evaluate(page, dataset('problem'))) !== 'wasm' || !/WebAssembly/.test(text) || !/another browser|Firefox/.test(text))
+    fail('the message does not say what failed and what to do: ' + text);
+  broken.close();
+  page.errors.length = 0;
 }
 
 // A shared link: the page plays the score in its fragment. Its song equals
@@ -243,6 +291,7 @@ try {
   if (mode === 'song') await checkSong(page, url, args[0]);
   else if (mode === 'frames') await checkFrames(page, url, args[0], args.slice(1));
   else if (mode === 'play') await checkPlay(page, url);
+  else if (mode === 'broken') await checkBroken(page, site);
   else if (mode === 'shared') await checkShared(page, url, ...args);
   else throw new Error('unknown mode ' + mode);
   if (page.errors.length) fail('console errors: ' + JSON.stringify(page.errors));

@@ -3,8 +3,12 @@
 #   web_test.sh build SOURCE_DIR WEB_BUILD_DIR          emcmake configure and build (the tests' fixture)
 #   web_test.sh song SITE SCRATCH VELOMIRA_SONG           the page's song = velomira-song render -
 #   web_test.sh frames SITE SCRATCH VELOMIRA_CAPTURE N... screenshots of ?frame=N = velomira-capture --png
-#   web_test.sh play SITE                                 loading, starting and ending the show
+#   web_test.sh play SITE                                 loading, starting, controlling and ending the show
+#   web_test.sh broken SITE                               a program that does not load is said so
 #   web_test.sh shared SITE SCRATCH SCORE SONG CAPTURE N  a link carrying SCORE plays its song and show
+#   web_test.sh studio-edit SITE SCRATCH SCORE SONG CAPTURE N   the studio: SCORE typed in and edited
+#                                                 renders as velomira-song, frame N as velomira-capture
+#   web_test.sh studio-share SITE SCRATCH SCORE SONG CAPTURE N  the studio's share link in a new page
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # Debian's node does not search Debian's module folder, which emcc needs.
@@ -51,6 +55,9 @@ frames)
 play)
     node "$here/browser_check.mjs" "$1" play
     ;;
+broken)
+    node "$here/browser_check.mjs" "$1" broken
+    ;;
 shared)
     site=$1 scratch=$2 score=$3 song_tool=$4 capture=$5 frame=$6
     rm -rf "$scratch" && mkdir -p "$scratch/native"
@@ -63,6 +70,28 @@ shared)
     differ=$(compare -metric AE "$native" "$scratch/web-$frame.png" null: 2>&1) || true
     if [ "$differ" != 0 ]; then
         echo "FAIL: shared frame $frame: $differ pixels differ from velomira-capture --song (kept in $scratch)" >&2
+        status=1
+    fi
+    [ $status -eq 0 ] && rm -rf "$scratch"
+    exit $status
+    ;;
+studio-edit | studio-share)
+    site=$1 scratch=$2 score=$3 song_tool=$4 capture=$5 frame=$6
+    rm -rf "$scratch" && mkdir -p "$scratch/native"
+    status=0
+    node "$here/studio_check.mjs" "$site" "${mode#studio-}" "$score" "$song_tool" "$scratch" "$frame" || status=1
+    # The text the page played: the edited one, or the score as shared.
+    if [ "$mode" = studio-edit ]; then played=$scratch/edited.txt web=$scratch/studio-$frame.png
+    else played=$scratch/shared.txt web=$scratch/shared-$frame.png; fi
+    if [ -f "$played" ] && [ -f "$web" ]; then
+        "$capture" -q --song "$played" --png "$scratch/native" --frames "$frame:$((frame + 1))" >/dev/null || status=1
+        native=$(printf '%s/native/frame-%05d.png' "$scratch" "$frame")
+        differ=$(compare -metric AE "$native" "$web" null: 2>&1) || true
+        if [ "$differ" != 0 ]; then
+            echo "FAIL: studio frame $frame: $differ pixels differ from velomira-capture --song (kept in $scratch)" >&2
+            status=1
+        fi
+    else
         status=1
     fi
     [ $status -eq 0 ] && rm -rf "$scratch"
