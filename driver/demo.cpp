@@ -149,21 +149,52 @@ int32_t demo_prerender_block()
     return song_bar(SongPosition.load(std::memory_order_relaxed));
 }
 
+namespace {
+
+// The pre-render's dots: one each time the bar reached at the end of a block
+// changes, as in the block-by-block loop, written as the blocks complete.
+struct PrerenderDots {
+    std::FILE* dots = nullptr;
+    int32_t lastBar = 0;
+};
+
+void prerender_dot(PrerenderDots& state, int32_t bar)
+{
+    if (bar == state.lastBar)
+        return;
+    if (state.dots) {
+        std::fputc('.', state.dots);
+        std::fflush(state.dots);
+    }
+    state.lastBar = bar;
+}
+
+void prerender_progress(void* context, int32_t done)
+{
+    PrerenderDots& state = *static_cast<PrerenderDots*>(context);
+    for (; Prerender.blocks < done / PrerenderBlockSamples; ++Prerender.blocks)
+        prerender_dot(state, song_bar((Prerender.blocks + 1) * PrerenderBlockSamples));
+}
+
+}   // namespace
+
 int32_t demo_prerender(std::FILE* dots)
 {
     Prerender = PrerenderState{};
-    int32_t lastBar = 0;
-    int32_t bar;
-    do {
+    PrerenderDots state{dots};
+    // The blocks the loop below would take, rendered on both cores; the
+    // chunks of the two-thread render are blocks, so the dots come as each
+    // block's bar is complete.
+    static_assert(PeakWindowSamples == PrerenderBlockSamples);
+    synth_render_progress(SongBuffer, demo_prerender_blocks() * PrerenderBlockSamples, prerender_progress,
+                          &state);
+    // The bar arithmetic agrees with the loop's condition; should it ever
+    // not, the loop finishes the song.
+    int32_t bar = song_bar(SongPosition.load(std::memory_order_relaxed));
+    while (bar <= PrerenderLastBar) {
         bar = demo_prerender_block();
-        if (bar != lastBar) {
-            if (dots) {
-                std::fputc('.', dots);
-                std::fflush(dots);
-            }
-            lastBar = bar;
-        }
-    } while (bar <= PrerenderLastBar);
+        prerender_dot(state, bar);
+    }
     return Prerender.blocks;
 }
 

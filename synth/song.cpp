@@ -273,6 +273,7 @@ void Parser::instrument(const char* head, Cursor& cursor)
         return;
     }
     ins.echoLine.assign(size_t(Song.EchoLength), 0.0f);
+    ins.echoFed = false;
     ins.waveform = wave;
     ins.attack = value[0];
     ins.decay = value[1];

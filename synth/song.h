@@ -48,6 +48,10 @@ struct Instrument {
     int32_t sampleLength = 0;        // attack + decay + sustain + release + 1; 0: undefined
     std::vector<float> samples;      // sampleLength entries, rendered at the base pitch
     std::vector<float> echoLine;     // EchoLength entries (as it was when the line was read)
+    // False while echoLine still holds only the +0.0 it was filled with: no
+    // note has fed it yet, so it recirculates +0.0 and adds nothing to the
+    // mix, and the sequencer skips it. Set by the first note played with echo on.
+    bool echoFed = false;
 };
 
 using Track = std::array<int32_t, MaxCells>;     // pattern numbers, TrackLoop, ended by TrackEnd

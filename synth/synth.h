@@ -73,9 +73,9 @@ inline constexpr uint32_t AllTracks = ~0u;
 inline constexpr int32_t PeakWindowSamples = 1024;
 
 // synth_render on two threads (native builds only; the browser build has no
-// threads): the tracks are rendered side by side, each
-// into its own lane, and summed in track order, so with heard = AllTracks
-// every sample is bit-identical to synth_render's. heard: bit t set puts
+// threads): one thread reads the notes ahead while the other puts the tracks
+// through their echo lines and sums them in track order, so with heard =
+// AllTracks every sample is bit-identical to synth_render's. heard: bit t set puts
 // track t in the mix; a track left out is rendered all the same (its voice
 // and echo go on) but adds nothing, exactly as if it were silent.
 // peaks, when not null, has room for ceil(count / PeakWindowSamples) *
@@ -83,6 +83,17 @@ inline constexpr int32_t PeakWindowSamples = 1024;
 // largest magnitude of the track's sound (mix units, 6.0 = full scale) at
 // peaks[w * MaxVoices + t], heard or not.
 void synth_render_parallel(int16_t* out, int32_t count, uint32_t heard = AllTracks, float* peaks = nullptr);
+
+// What synth_render_progress reports: the first `done` samples of out are
+// final. Called on the thread that called the render.
+using SynthProgress = void (*)(void* context, int32_t done);
+
+// synth_render_parallel with every track heard and no peaks, calling
+// progress(context, done) as the output completes, in order: after each
+// PeakWindowSamples samples and at the end. The browser build, which has no
+// threads, renders on one thread with the same calls; the samples are
+// synth_render's either way.
+void synth_render_progress(int16_t* out, int32_t count, SynthProgress progress, void* context);
 
 // synth_render with a second output, on one thread (the browser's studio):
 // out gets the whole mix, bit for bit synth_render's, and heard the mix of

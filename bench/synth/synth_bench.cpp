@@ -6,6 +6,9 @@
 
 #include <benchmark/benchmark.h>
 
+// tests/synth/reference_sequencer.cpp
+void synth_render_literal(int16_t* out, int32_t count);
+
 #include <string>
 #include <vector>
 
@@ -70,6 +73,40 @@ void BM_WholeSong(benchmark::State& state)
     state.SetLabel(twoThreads ? "two threads" : "one thread");
 }
 BENCHMARK(BM_WholeSong)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The demo's pre-render as it now runs: two threads, progress after every
+// block (here counted; the demo prints its dots from it).
+void BM_WholeSongWithProgress(benchmark::State& state)
+{
+    const std::string text = EmbeddedSong;
+    int32_t reports = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepare(text);
+        state.ResumeTiming();
+        synth_render_progress(SongBuffer, Blocks * BlockSamples,
+                              [](void* count, int32_t) { ++*static_cast<int32_t*>(count); }, &reports);
+        benchmark::DoNotOptimize(SongBuffer[12345]);
+    }
+    benchmark::DoNotOptimize(reports);
+}
+BENCHMARK(BM_WholeSongWithProgress)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The literal reference sequencer of the tests (one sample at a time, every
+// rule as stated) on the same song: the yardstick for the figures above.
+void BM_WholeSongLiteral(benchmark::State& state)
+{
+    const std::string text = EmbeddedSong;
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepare(text);
+        state.ResumeTiming();
+        synth_render_literal(SongBuffer, Blocks * BlockSamples);
+        benchmark::DoNotOptimize(SongBuffer[12345]);
+    }
+    state.SetLabel("literal reference");
+}
+BENCHMARK(BM_WholeSongLiteral)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // instrument_render of each embedded instrument (argument: its number).
 void BM_InstrumentRender(benchmark::State& state)

@@ -316,13 +316,11 @@ namespace {
 
 TEST(FastSequencer, MatchesTheLiteralOneOnTheEmbeddedScore)
 {
-    const int32_t samples = 24 * 16 * 5292;   // 24 bars: intro, build and groove
+    // The whole pre-render: every section, the echo lines fed and decaying.
+    const std::vector<int16_t>& fast = embedded_song_render();
     synth_reset();
     ASSERT_EQ(parse_text(EmbeddedSong), 0);
-    std::vector<int16_t> fast = render(samples, 1024);
-    synth_reset();
-    ASSERT_EQ(parse_text(EmbeddedSong), 0);
-    EXPECT_EQ(render(samples, samples, synth_render_literal), fast);
+    EXPECT_EQ(render(int32_t(fast.size()), int32_t(fast.size()), synth_render_literal), fast);
 }
 
 }   // namespace
@@ -341,6 +339,19 @@ TEST(TwoThreadRender, EqualsTheSingleThreadedRenderAndLeavesTracksOut)
     synth_render_parallel(both.data(), total);
     EXPECT_EQ(SongPosition.load(), total);
     EXPECT_EQ(both, single);
+
+    // With progress: the same samples, reported window by window in order.
+    synth_reset();
+    ASSERT_EQ(parse_text(EmbeddedSong), 0);
+    std::vector<int32_t> reports;
+    std::vector<int16_t> watched(static_cast<size_t>(total));
+    synth_render_progress(watched.data(), total, [](void* to, int32_t done) {
+        static_cast<std::vector<int32_t>*>(to)->push_back(done);
+    }, &reports);
+    EXPECT_EQ(watched, single);
+    ASSERT_EQ(reports.size(), size_t((total + PeakWindowSamples - 1) / PeakWindowSamples));
+    for (size_t r = 0; r < reports.size(); ++r)
+        EXPECT_EQ(reports[r], std::min(int32_t(r + 1) * PeakWindowSamples, total)) << r;
 
     // Track 3 left out, against the score whose track 3 plays only rests.
     const int32_t samples = 20 * 16 * 5292;
