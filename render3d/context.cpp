@@ -67,7 +67,9 @@ void set_identity(float* m) {
 
 }  // namespace
 
+// A deferred frame recorded so far goes to the target it was meant for.
 void r3d_set_target(uint8_t* pixels) {
+    r3d_draw_recorded();
     R3d.target = pixels;
 }
 
@@ -75,8 +77,11 @@ void r3d_clear_color(float r, float g, float b, float /*alpha*/) {
     R3d.clearIndex = r3d_colour_index(clamp_unit(r), clamp_unit(g), clamp_unit(b));
 }
 
-// Without a target only the depth buffer is cleared.
+// Without a target only the depth buffer is cleared. What a deferred frame
+// recorded before the clear is drawn first (and then cleared away), as it
+// would have been drawing immediately.
 void r3d_clear(int /*mask*/) {
+    r3d_draw_recorded();
     if (R3d.target != nullptr) {
         std::memset(R3d.target, R3d.clearIndex, size_t(FrameWidth) * FrameHeight);
     }
@@ -147,12 +152,17 @@ void r3d_normal(const float* n) {
 void r3d_enable(int capability) {
     if (capability == R3D_LIGHTING) {
         R3d.lighting = 1;
+    } else if (capability == R3D_DEFER) {
+        R3d.deferring = true;
     }
 }
 
 void r3d_disable(int capability) {
     if (capability == R3D_LIGHTING) {
         R3d.lighting = 0;
+    } else if (capability == R3D_DEFER) {
+        r3d_draw_recorded();
+        R3d.deferring = false;
     }
 }
 

@@ -9,8 +9,17 @@
 // r3d_color / r3d_normal / r3d_vertex, then r3d_end, which projects, lights
 // and rasterizes it into the 640x480 8-bit target.
 //
+// Deferred frames: while R3D_DEFER is enabled, r3d_end records the lines and
+// filled polygons it would draw instead of drawing them; r3d_disable(R3D_DEFER)
+// (and r3d_clear or r3d_set_target, before they act) draws everything
+// recorded, the top and bottom parts of the rows at the same time on two
+// threads where the build has them (row_halves.h). Each pixel belongs to one
+// part and its part draws the recorded primitives in order, so every depth test sees what it would
+// have seen drawing immediately: the picture is the same pixel for pixel.
+//
 // Files: context.cpp (state, matrices, vertex submission), raster.cpp
-// (r3d_end and the two rasterizers), convert.h (the shared number rules).
+// (r3d_end, the recording and the two rasterizers), row_halves.h (the
+// two-thread split), convert.h (the shared number rules).
 #pragma once
 
 #include <cstdint>
@@ -19,6 +28,7 @@ inline constexpr int R3D_LINES = 1;
 inline constexpr int R3D_LINE_STRIP = 2;
 inline constexpr int R3D_POLYGON = 3;
 inline constexpr int R3D_LIGHTING = 1;
+inline constexpr int R3D_DEFER = 2;   // record batches; drawn when disabled
 inline constexpr int R3D_LIGHT_COLOR = 1;
 // r3d_clear always clears both the colour and the depth buffer; callers say
 // so with both bits. r3d_light has one light, whatever its number.
@@ -31,6 +41,23 @@ inline constexpr int32_t FrameWidth = 640;
 inline constexpr int32_t FrameHeight = 480;
 inline constexpr int32_t FramePixels = FrameWidth * FrameHeight;
 inline constexpr int R3dMaxVertices = 2048;
+// The record of a deferred frame. A show frame needs about 2600 commands and
+// 6600 vertices; when either table would overflow, what is recorded so far is
+// drawn first, which gives the same picture.
+inline constexpr int32_t R3dMaxCommands = 4096;
+inline constexpr int32_t R3dMaxCommandVertices = 16384;
+
+// One recorded primitive: a line (two vertices, the line width it was drawn
+// with) or a filled polygon, in screen x, screen y, camera z.
+struct R3dCommand {
+    int32_t first = 0;        // its first vertex in CommandVertices
+    int32_t count = 0;        // its vertices: 2 for a line
+    uint32_t lineWidth = 0;   // lines only
+    int32_t top = 0;          // polygons only: the rows their box spans,
+    int32_t bottom = 0;       // unclipped
+    uint8_t colour = 0;
+    bool line = false;
+};
 
 // The drawing context. Matrices are row-major (element (r, c) at 4r + c) and
 // act on column vectors; both start all zero and mean something only after
@@ -58,6 +85,12 @@ struct R3dContext {
     float RowRightX[FrameHeight] = {};
     float RowLeftZ[FrameHeight] = {};
     float RowRightZ[FrameHeight] = {};
+    // The deferred frame (R3D_DEFER) recorded since it was last drawn.
+    bool deferring = false;
+    int32_t commandCount = 0;
+    int32_t commandVertexCount = 0;
+    R3dCommand Commands[R3dMaxCommands] = {};
+    float CommandVertices[R3dMaxCommandVertices][3] = {};
 };
 inline R3dContext R3d;   // the one context
 
@@ -85,3 +118,6 @@ void r3d_end();
 // fills only when none is behind the near plane.
 void r3d_draw_line(uint8_t colour, float x0, float y0, float z0, float x1, float y1, float z1);
 void r3d_fill_polygon(const float (*screen)[3], int32_t n, uint8_t colour);
+// Draws the recorded deferred frame, if any, and empties the record; the
+// recording itself goes on while R3D_DEFER is enabled.
+void r3d_draw_recorded();

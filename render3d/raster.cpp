@@ -12,9 +12,12 @@
 // The loops skip work that cannot show (rows and columns off the screen, rows
 // outside the polygon's bounding box) only in ways that give bit-identical
 // results to walking every step; tests/render3d keeps the literal walk as
-// the reference.
+// the reference. Every rasterizer draws only the rows firstRow ... lastRow
+// it is given: a deferred frame draws the two parts of its rows on two
+// threads, an immediate one all rows at once.
 #include "render3d/r3d.h"
 #include "render3d/convert.h"
+#include "render3d/row_halves.h"
 
 #include <algorithm>
 #include <cmath>
@@ -98,8 +101,57 @@ void project_vertex(uint32_t i, float* screen) {
     screen[2] = v[2];
 }
 
+void draw_line_rows(uint8_t colour, uint32_t width, const float* a, const float* b, int32_t firstRow,
+                    int32_t lastRow);
+void fill_polygon_rows(const float (*screen)[3], int32_t n, uint8_t colour, int32_t firstRow, int32_t lastRow);
+
+// Room in the deferred frame's record for one primitive of `count` vertices;
+// a full record is drawn first.
+float (*record(int32_t count, uint8_t colour, bool line))[3] {
+    if (R3d.commandCount == R3dMaxCommands || R3d.commandVertexCount + count > R3dMaxCommandVertices) {
+        r3d_draw_recorded();
+    }
+    R3dCommand& command = R3d.Commands[R3d.commandCount++];
+    command.first = R3d.commandVertexCount;
+    command.count = count;
+    command.lineWidth = R3d.lineWidth;
+    command.colour = colour;
+    command.line = line;
+    R3d.commandVertexCount += count;
+    return R3d.CommandVertices + command.first;
+}
+
+void copy_vertex(float* to, const float* from) {
+    to[0] = from[0];
+    to[1] = from[1];
+    to[2] = from[2];
+}
+
 void draw_segment(uint8_t colour, const float* a, const float* b) {
-    r3d_draw_line(colour, a[0], a[1], a[2], b[0], b[1], b[2]);
+    if (R3d.deferring) {
+        float (*ends)[3] = record(2, colour, true);
+        copy_vertex(ends[0], a);
+        copy_vertex(ends[1], b);
+        return;
+    }
+    draw_line_rows(colour, R3d.lineWidth, a, b, 0, FrameHeight - 1);
+}
+
+void fill(const float (*screen)[3], int32_t n, uint8_t colour) {
+    if (R3d.deferring) {
+        float (*vertices)[3] = record(n, colour, false);
+        R3dCommand& command = R3d.Commands[R3d.commandCount - 1];
+        command.top = INT32_MAX;
+        command.bottom = INT32_MIN;
+        for (int32_t k = 0; k < n; k++) {
+            copy_vertex(vertices[k], screen[k]);
+            const int32_t y = r3d_trunc(screen[k][1]);
+            command.top = std::min(command.top, y);
+            command.bottom = std::max(command.bottom, y);
+        }
+        return;
+    }
+    fill_polygon_rows(screen, n, colour, 0, FrameHeight - 1);
 }
 
 // Lines and line strips: a segment is drawn only when both of its ends are in
@@ -152,7 +204,7 @@ void end_polygon(uint32_t count) {
         all = all && front[k];
     }
     if (all) {
-        r3d_fill_polygon(screen, int32_t(count), colour);
+        fill(screen, int32_t(count), colour);
     }
     if (count >= 2 && front[0] && front[1]) {
         draw_segment(0, screen[0], screen[1]);
@@ -162,16 +214,17 @@ void end_polygon(uint32_t count) {
     }
 }
 
-// Steps an edge through the rows above the screen, where nothing is stored,
-// until `row` reaches 0 or passes `last`. Once a step leaves x and z
-// bit-for-bit unchanged every later one does too, so the rest are skipped:
-// this bounds the walk for edges that start far above the screen.
-void step_to_screen(int32_t& row, int32_t last, float& x, float& z, float dx, float dz) {
-    while (row < 0 && row <= last) {
+// Steps an edge through the rows above the ones drawn (above the screen, or
+// in the other half), where nothing is stored, until `row` reaches `target`
+// or passes `last`. Once a step leaves x and z bit-for-bit unchanged every
+// later one does too, so the rest are skipped: this bounds the walk for edges
+// that start far above the screen.
+void step_to_row(int32_t& row, int32_t target, int32_t last, float& x, float& z, float dx, float dz) {
+    while (row < target && row <= last) {
         const float nextX = x + dx;
         const float nextZ = z + dz;
         if (float_bits(nextX) == float_bits(x) && float_bits(nextZ) == float_bits(z)) {
-            row = 0;
+            row = target;
             return;
         }
         x = nextX;
@@ -180,8 +233,9 @@ void step_to_screen(int32_t& row, int32_t last, float& x, float& z, float dx, fl
     }
 }
 
-// Records one edge's crossing of every row it spans in the row tables.
-void walk_edge(const float* a, const float* b) {
+// Records one edge's crossing of every row it spans, of those drawn, in the
+// row tables.
+void walk_edge(const float* a, const float* b, int32_t firstRow, int32_t lastRow) {
     if ((a[1] < 0.0f && b[1] < 0.0f) || (a[1] >= float(FrameHeight) && b[1] >= float(FrameHeight))) {
         return;
     }
@@ -198,10 +252,10 @@ void walk_edge(const float* a, const float* b) {
         dz = (b[2] - a[2]) / h;
     }
     int32_t row = r3d_trunc(a[1]);
-    const int32_t last = std::min(r3d_trunc(b[1]), FrameHeight - 1);
+    const int32_t last = std::min(r3d_trunc(b[1]), lastRow);
     float x = a[0];
     float z = a[2];
-    step_to_screen(row, last, x, z, dx, dz);
+    step_to_row(row, firstRow, last, x, z, dx, dz);
     for (; row <= last; row++) {
         // Ties replace: the later edge's z wins at a shared vertex.
         if (x >= R3d.RowRightX[row]) {
@@ -217,23 +271,27 @@ void walk_edge(const float* a, const float* b) {
     }
 }
 
-// One row of the polygon: pixels start <= x < end, the right end excluded,
-// depth linear in screen x from the left crossing, 16-bit wrapping, written
-// where it is >= the stored depth.
-void fill_span(int32_t row, uint8_t colour) {
-    const float left = R3d.RowLeftX[row];
-    const float right = R3d.RowRightX[row];
-    int32_t start = r3d_trunc(left + 0.5f);
-    const int32_t end = std::min(r3d_trunc(right + 0.5f), FrameWidth);
+// One row's span as fill_span sets it up: its pixels start <= x < end, the
+// depth at start and its step per pixel (both used modulo 2^16).
+struct Span {
+    int32_t start;
+    int32_t end;
+    int32_t depth;
+    int32_t step;
+};
+
+// A span's pixels: the right end excluded, depth linear in screen x from the
+// left crossing, 16-bit wrapping, written where it is >= the stored depth.
+// Inlined into its two callers: a call per span costs more than the
+// vector work of a short one.
+[[gnu::always_inline]] inline void draw_span(int32_t row, uint8_t colour, Span span) {
+    int32_t start = span.start;
+    const int32_t end = span.end;
     if (start >= end) {
         return;   // also every row no edge reached (left 100000, right -100000)
     }
-    int32_t depth = int16_t(r3d_trunc(R3d.RowLeftZ[row] * 2048.0f));
-    float dzdx = 0.0f;
-    if (right != left) {
-        dzdx = (R3d.RowRightZ[row] - R3d.RowLeftZ[row]) / (right - left);
-    }
-    const int32_t step = int16_t(r3d_trunc(dzdx * 2048.0f));
+    int32_t depth = int16_t(span.depth);
+    const int32_t step = int16_t(span.step);
     if (start < 0) {
         // Pixels left of the screen only advance the depth.
         depth = advance(depth, step, int64_t(0) - start);
@@ -247,13 +305,16 @@ void fill_span(int32_t row, uint8_t colour) {
 #if defined(__SSE2__)
     // Eight pixels at a time while eight fit in the row. Lanes past the end
     // of the span store back what they loaded, so a short span costs one
-    // pass; the depth of lane k is d + k steps, wrapped like the scalar sum.
+    // pass; the depth of lane k is d + k steps, wrapped like the scalar sum,
+    // and each pass adds eight steps to every lane.
     const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m128i ramp = _mm_mullo_epi16(_mm_set1_epi16(int16_t(delta)), lanes);
     const __m128i colours = _mm_set1_epi8(int8_t(colour));
+    const __m128i eightSteps = _mm_set1_epi16(int16_t(uint16_t(delta * 8u)));
+    const __m128i eight = _mm_set1_epi16(8);
+    __m128i fresh = _mm_add_epi16(_mm_set1_epi16(int16_t(d)), _mm_mullo_epi16(_mm_set1_epi16(int16_t(delta)), lanes));
+    __m128i remaining = _mm_set1_epi16(int16_t(end - x));   // at most 640
     for (; x < end && x <= FrameWidth - 8; x += 8) {
-        const __m128i inSpan = _mm_cmplt_epi16(lanes, _mm_set1_epi16(int16_t(std::min(end - x, 8))));
-        const __m128i fresh = _mm_add_epi16(_mm_set1_epi16(int16_t(d)), ramp);
+        const __m128i inSpan = _mm_cmplt_epi16(lanes, remaining);
         const __m128i stored = _mm_loadu_si128(reinterpret_cast<const __m128i*>(depths + x));
         const __m128i pass = _mm_andnot_si128(_mm_cmpgt_epi16(stored, fresh), inSpan);
         const __m128i newDepths = _mm_or_si128(_mm_and_si128(pass, fresh), _mm_andnot_si128(pass, stored));
@@ -262,8 +323,10 @@ void fill_span(int32_t row, uint8_t colour) {
         const __m128i old = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixels + x));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(pixels + x),
                          _mm_or_si128(_mm_and_si128(pass8, colours), _mm_andnot_si128(pass8, old)));
-        d = uint16_t(d + uint32_t(delta) * 8u);
+        fresh = _mm_add_epi16(fresh, eightSteps);
+        remaining = _mm_sub_epi16(remaining, eight);
     }
+    d = uint16_t(_mm_extract_epi16(fresh, 0));
 #endif
     // The last few pixels of a row (and everything without SSE2).
     for (; x < end; x++) {
@@ -275,14 +338,94 @@ void fill_span(int32_t row, uint8_t colour) {
     }
 }
 
-}  // namespace
+// One row's span from its edge crossings: the ends rounded to the nearest
+// pixel centre, the depth step the slope between the two crossings.
+Span span_of_row(int32_t row) {
+    const float left = R3d.RowLeftX[row];
+    const float right = R3d.RowRightX[row];
+    Span span;
+    span.start = r3d_trunc(left + 0.5f);
+    span.end = std::min(r3d_trunc(right + 0.5f), FrameWidth);
+    span.depth = r3d_trunc(R3d.RowLeftZ[row] * 2048.0f);
+    float dzdx = 0.0f;
+    if (right != left) {
+        dzdx = (R3d.RowRightZ[row] - R3d.RowLeftZ[row]) / (right - left);
+    }
+    span.step = r3d_trunc(dzdx * 2048.0f);
+    return span;
+}
 
-void r3d_draw_line(uint8_t colour, float x0, float y0, float z0, float x1, float y1, float z1) {
+#if defined(__SSE2__)
+// r3d_trunc on four lanes: the conversion gives INT32_MIN for everything out
+// of range and NaN, as r3d_trunc does except from 2^31 up, where flipping
+// every bit turns it into INT32_MAX.
+__m128i trunc4(__m128 v) {
+    const __m128 tooLarge = _mm_cmpge_ps(v, _mm_set1_ps(2147483648.0f));
+    return _mm_xor_si128(_mm_cvttps_epi32(v), _mm_castps_si128(tooLarge));
+}
+
+// span_of_row for rows row ... row + 3 at once, the same operations lane by
+// lane (one division for four rows). Rows no edge reached compute from stale
+// z values; their spans are empty whatever those give.
+void spans_of_four_rows(int32_t row, Span* spans) {
+    const __m128 left = _mm_loadu_ps(R3d.RowLeftX + row);
+    const __m128 right = _mm_loadu_ps(R3d.RowRightX + row);
+    const __m128 leftZ = _mm_loadu_ps(R3d.RowLeftZ + row);
+    const __m128 rightZ = _mm_loadu_ps(R3d.RowRightZ + row);
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128i start = trunc4(_mm_add_ps(left, half));
+    const __m128i rightEnd = trunc4(_mm_add_ps(right, half));
+    const __m128i width = _mm_set1_epi32(FrameWidth);
+    const __m128i beyond = _mm_cmpgt_epi32(rightEnd, width);
+    const __m128i end = _mm_or_si128(_mm_andnot_si128(beyond, rightEnd), _mm_and_si128(beyond, width));
+    const __m128i depth = trunc4(_mm_mul_ps(leftZ, _mm_set1_ps(2048.0f)));
+    // != is true for NaN too, as _mm_cmpneq_ps is; the mask leaves +0 elsewhere.
+    const __m128 slope = _mm_div_ps(_mm_sub_ps(rightZ, leftZ), _mm_sub_ps(right, left));
+    const __m128 dzdx = _mm_and_ps(slope, _mm_cmpneq_ps(right, left));
+    const __m128i step = trunc4(_mm_mul_ps(dzdx, _mm_set1_ps(2048.0f)));
+    alignas(16) int32_t lanes[4][4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[0]), start);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[1]), end);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[2]), depth);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[3]), step);
+    for (int k = 0; k < 4; k++) {
+        spans[k] = Span{lanes[0][k], lanes[1][k], lanes[2][k], lanes[3][k]};
+    }
+}
+#endif
+
+// The spans of rows top ... bottom, in order.
+void fill_rows(int32_t top, int32_t bottom, uint8_t colour) {
+    int32_t row = top;
+#if defined(__SSE2__)
+    for (; row + 3 <= bottom; row += 4) {
+        Span spans[4];
+        spans_of_four_rows(row, spans);
+        for (int k = 0; k < 4; k++) {
+            draw_span(row + k, colour, spans[k]);
+        }
+    }
+#endif
+    for (; row <= bottom; row++) {
+        draw_span(row, colour, span_of_row(row));
+    }
+}
+
+// The line from a to b, clipped to the rows firstRow ... lastRow: an x-major
+// line clips each step's vertical band, a y-major one skips the steps of the
+// other rows (advancing the fixed-point values as the skipped steps would).
+void draw_line_rows(uint8_t colour, uint32_t width, const float* a, const float* b, int32_t firstRow,
+                    int32_t lastRow) {
+    const float x0 = a[0];
+    const float x1 = b[0];
+    const float y0 = a[1];
+    const float y1 = b[1];
+    float z0 = a[2];
+    float z1 = b[2];
     if ((x0 < 0.0f && x1 < 0.0f) || (y0 < 0.0f && y1 < 0.0f)
         || (x0 >= float(FrameWidth) && x1 >= float(FrameWidth)) || (y0 >= float(FrameHeight) && y1 >= float(FrameHeight))) {
         return;
     }
-    const uint32_t width = R3d.lineWidth;
     if (width == 0 || R3d.target == nullptr) {
         return;
     }
@@ -307,21 +450,21 @@ void r3d_draw_line(uint8_t colour, float x0, float y0, float z0, float x1, float
     }
     const float vStep = xMajor ? dy / dx : dx / dy;
     const float zStep = xMajor ? dz / dx : dz / dy;
-    const int32_t majorLimit = xMajor ? FrameWidth : FrameHeight;
     const int32_t minorLimit = xMajor ? FrameHeight : FrameWidth;
     int32_t first = r3d_trunc(u0 + 0.5f);
-    const int32_t last = std::min(r3d_trunc(u1 + 0.5f), majorLimit - 1);
+    const int32_t last = std::min(r3d_trunc(u1 + 0.5f), xMajor ? FrameWidth - 1 : lastRow);
     if (first > last) {
         return;
     }
+    const int32_t lowest = xMajor ? 0 : firstRow;
     int32_t vFixed = r3d_trunc((v0 + 0.5f) * 65536.0f);
     const int32_t vFixedStep = r3d_trunc(vStep * 65536.0f);
     int32_t depth = r3d_trunc(z0 * 2048.0f);
     const int32_t depthStep = r3d_trunc(zStep * 2048.0f);
-    if (first < 0) {
-        vFixed = advance(vFixed, vFixedStep, int64_t(0) - first);
-        depth = advance(depth, depthStep, int64_t(0) - first);
-        first = 0;
+    if (first < lowest) {
+        vFixed = advance(vFixed, vFixedStep, int64_t(lowest) - first);
+        depth = advance(depth, depthStep, int64_t(lowest) - first);
+        first = lowest;
     }
     for (int32_t u = first; u <= last; u++) {
         int32_t lo;
@@ -329,7 +472,7 @@ void r3d_draw_line(uint8_t colour, float x0, float y0, float z0, float x1, float
         // >> on a negative value rounds toward minus infinity.
         band_range(vFixed >> 16, width, minorLimit, lo, hi);
         if (xMajor) {
-            draw_band(colour, depth, lo, hi, FrameWidth, u);
+            draw_band(colour, depth, std::max(lo, firstRow), std::min(hi, lastRow), FrameWidth, u);
         } else {
             draw_band(colour, depth, lo, hi, 1, u * FrameWidth);
         }
@@ -338,7 +481,7 @@ void r3d_draw_line(uint8_t colour, float x0, float y0, float z0, float x1, float
     }
 }
 
-void r3d_fill_polygon(const float (*screen)[3], int32_t n, uint8_t colour) {
+void fill_polygon_rows(const float (*screen)[3], int32_t n, uint8_t colour, int32_t firstRow, int32_t lastRow) {
     if (R3d.target == nullptr || n <= 0) {
         return;
     }
@@ -361,18 +504,56 @@ void r3d_fill_polygon(const float (*screen)[3], int32_t n, uint8_t colour) {
     }
     // Every row an edge can record lies in the box, so only those rows need
     // their tables reset and filled.
-    const int32_t top = std::max(minY, 0);
-    const int32_t bottom = std::min(maxY, FrameHeight - 1);
+    const int32_t top = std::max(minY, firstRow);
+    const int32_t bottom = std::min(maxY, lastRow);
+    if (top > bottom) {
+        return;
+    }
     for (int32_t row = top; row <= bottom; row++) {
         R3d.RowLeftX[row] = 100000.0f;
         R3d.RowRightX[row] = -100000.0f;
     }
     for (int32_t k = 0; k < n; k++) {
-        walk_edge(screen[k], screen[k + 1 < n ? k + 1 : 0]);
+        walk_edge(screen[k], screen[k + 1 < n ? k + 1 : 0], top, bottom);
     }
-    for (int32_t row = top; row <= bottom; row++) {
-        fill_span(row, colour);
+    fill_rows(top, bottom, colour);
+}
+
+// One part of the rows of the recorded frame, every primitive in order.
+void draw_commands(int32_t firstRow, int32_t lastRow) {
+    for (int32_t k = 0; k < R3d.commandCount; k++) {
+        const R3dCommand& command = R3d.Commands[k];
+        const float (*vertices)[3] = R3d.CommandVertices + command.first;
+        if (!command.line && (command.bottom < firstRow || command.top > lastRow)) {
+            continue;   // as fill_polygon_rows would find, from its box
+        }
+        if (command.line) {
+            draw_line_rows(command.colour, command.lineWidth, vertices[0], vertices[1], firstRow, lastRow);
+        } else {
+            fill_polygon_rows(vertices, command.count, command.colour, firstRow, lastRow);
+        }
     }
+}
+
+}  // namespace
+
+void r3d_draw_line(uint8_t colour, float x0, float y0, float z0, float x1, float y1, float z1) {
+    const float a[3] = {x0, y0, z0};
+    const float b[3] = {x1, y1, z1};
+    draw_line_rows(colour, R3d.lineWidth, a, b, 0, FrameHeight - 1);
+}
+
+void r3d_fill_polygon(const float (*screen)[3], int32_t n, uint8_t colour) {
+    fill_polygon_rows(screen, n, colour, 0, FrameHeight - 1);
+}
+
+void r3d_draw_recorded() {
+    if (R3d.commandCount == 0) {
+        return;
+    }
+    r3d_run_row_halves(draw_commands);
+    R3d.commandCount = 0;
+    R3d.commandVertexCount = 0;
 }
 
 void r3d_end() {

@@ -109,8 +109,12 @@ void show_frame(uint8_t* pixels, int32_t ms)
     float grey = ShowParams[ParamBackground];
     r3d_clear_color(grey, grey, grey, 1.0f);
     r3d_clear(R3D_COLOUR_BUFFER_BIT | R3D_DEPTH_BUFFER_BIT);
+    // The frame is recorded, then drawn in two parts of the rows on two threads
+    // where there are two cores; the picture is the same as drawing it batch by batch.
+    r3d_enable(R3D_DEFER);
     place_camera();
     if (ShowBar <= ShowScript.lastCrossBar)
         draw_waveform_cross();
     draw_ribbons(ms);
+    r3d_disable(R3D_DEFER);
 }

@@ -1,6 +1,9 @@
-// Speed of the pipeline: a whole show-like frame, and the raw rates of its
-// parts (clear, large polygons, wide line strips).
+// Speed of the pipeline: a whole show-like frame (drawn immediately, and as a
+// deferred frame, the two parts of its rows on two threads), the same frame's primitives through the
+// library's rasterizers beside the literal ones of tests/render3d, and the
+// raw rates of its parts (clear, large polygons, wide line strips).
 #include "render3d/r3d.h"
+#include "tests/render3d/reference.h"
 #include "tests/render3d/scenes.h"
 
 #include <benchmark/benchmark.h>
@@ -23,20 +26,81 @@ int depth_written() {
 // Clear, two 128-vertex width-2 strips, twelve lit ribbons of 63 quads
 // (756 polygons with two outline edges each), spinning a little per frame.
 // At this distance the quads on screen fill about 250 pixels each, 170000
-// span pixels per frame with the overlaps.
+// span pixels per frame with the overlaps. Argument 0: drawn batch by batch;
+// 1: as a deferred frame, the two parts of its rows on two threads.
 void BM_FrameLike(benchmark::State& state) {
     auto ribbon = std::make_unique<SceneRibbon>();
     scene_ribbon_build(*ribbon, 0.3f);
     float spin = 0.0f;
     for (auto _ : state) {
+        if (state.range(0) == 1) {
+            r3d_enable(R3D_DEFER);
+        }
         scene_frame(Frame.data(), *ribbon, -0.8f, -25.0f, spin);
+        r3d_disable(R3D_DEFER);
         spin += 1.5f;
         benchmark::DoNotOptimize(Frame.data());
     }
     state.counters["covered_px"] = double(depth_written());
     state.counters["frames/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_FrameLike)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FrameLike)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The screen-space primitives of one frame-like frame, as its deferred
+// record holds them just before it is drawn.
+struct RecordedFrame {
+    std::vector<R3dCommand> commands;
+    std::vector<float> vertices;   // three per vertex
+};
+
+const RecordedFrame& recorded_frame() {
+    static const RecordedFrame recorded = [] {
+        auto ribbon = std::make_unique<SceneRibbon>();
+        scene_ribbon_build(*ribbon, 0.3f);
+        r3d_enable(R3D_DEFER);
+        scene_frame(Frame.data(), *ribbon, -0.8f, -25.0f, 0.0f);
+        RecordedFrame frame;
+        frame.commands.assign(R3d.Commands, R3d.Commands + R3d.commandCount);
+        frame.vertices.assign(&R3d.CommandVertices[0][0], &R3d.CommandVertices[0][0] + 3 * R3d.commandVertexCount);
+        r3d_disable(R3D_DEFER);
+        return frame;
+    }();
+    return recorded;
+}
+
+// Rasterization alone, on one thread: the recorded frame's primitives after
+// a clear, through the library (argument 0) and through the literal
+// rasterizers the tests compare it with (argument 1).
+void BM_FrameRaster(benchmark::State& state) {
+    const RecordedFrame& recorded = recorded_frame();
+    auto canvas = std::make_unique<RefCanvas>();
+    const bool literal = state.range(0) == 1;
+    r3d_set_target(Frame.data());
+    for (auto _ : state) {
+        r3d_clear(3);
+        if (literal) {
+            ref_copy_from_context(*canvas);
+        }
+        for (const R3dCommand& command : recorded.commands) {
+            const float* v = recorded.vertices.data() + 3 * command.first;
+            const auto screen = reinterpret_cast<const float (*)[3]>(v);
+            if (literal && command.line) {
+                ref_draw_line(*canvas, command.lineWidth, command.colour, v[0], v[1], v[2], v[3], v[4], v[5]);
+            } else if (literal) {
+                ref_fill_screen(*canvas, screen, command.count, command.colour);
+            } else if (command.line) {
+                R3d.lineWidth = command.lineWidth;
+                r3d_draw_line(command.colour, v[0], v[1], v[2], v[3], v[4], v[5]);
+            } else {
+                r3d_fill_polygon(screen, command.count, command.colour);
+            }
+        }
+        benchmark::DoNotOptimize(canvas->pixels);
+        benchmark::DoNotOptimize(Frame.data());
+    }
+    state.SetLabel(literal ? "literal" : "library");
+}
+BENCHMARK(BM_FrameRaster)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_Clear(benchmark::State& state) {
     r3d_set_target(Frame.data());

@@ -2,6 +2,7 @@
 // near plane, polygon fill rules, line bands and the two depth tests.
 #include "tests/render3d/fixture.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -271,4 +272,28 @@ TEST_F(FlatColour, PolygonTakesTheFirstVertexInFront) {
     r3d_vertex(-0.5f, 0.5f, -1.0f);
     r3d_end();
     EXPECT_EQ(pixel(320, 240), 255);
+}
+
+// A deferred frame is drawn when deferring ends, before a clear and before
+// the target changes, into the target it was recorded for.
+TEST_F(BatchWalk, DeferredFrameIsDrawnWhenItsTargetIsDone) {
+    r3d_color(1.0f, 1.0f, 1.0f);
+    r3d_enable(R3D_DEFER);
+    quad(-0.5f, -0.5f, 0.5f, 0.5f, -2.0f);
+    EXPECT_EQ(drawn(), 0);
+    r3d_disable(R3D_DEFER);
+    const int quadPixels = drawn();
+    EXPECT_GT(quadPixels, 10000);
+
+    std::vector<uint8_t> other(frame.size());
+    r3d_enable(R3D_DEFER);
+    r3d_clear(R3D_COLOUR_BUFFER_BIT | R3D_DEPTH_BUFFER_BIT);
+    quad(-0.5f, -0.5f, 0.5f, 0.5f, -2.0f);
+    r3d_set_target(other.data());
+    EXPECT_EQ(drawn(), quadPixels);
+    quad(-0.5f, -0.5f, 0.5f, 0.5f, -3.0f);
+    r3d_clear(R3D_COLOUR_BUFFER_BIT | R3D_DEPTH_BUFFER_BIT);
+    r3d_disable(R3D_DEFER);
+    EXPECT_EQ(std::count(other.begin(), other.end(), uint8_t(0)), FramePixels);
+    EXPECT_EQ(depth_written(), 0);
 }

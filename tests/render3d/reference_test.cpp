@@ -43,6 +43,36 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
+    // A random batch in the context, as r3d_begin ... r3d_vertex would leave
+    // it: the mode, vertices in front of and behind the near plane, the
+    // width and lighting.
+    void random_batch() {
+        R3d.mode = int(random() % 5);   // 0 and 4 draw nothing
+        R3d.vertexCount = random() % 9;
+        R3d.lineWidth = random() % 4;
+        R3d.lighting = int(random() % 2);
+        for (float& c : R3d.lightColour) {
+            c = std::uniform_real_distribution<float>(-0.3f, 1.2f)(random);
+        }
+        for (uint32_t i = 0; i < R3d.vertexCount; i++) {
+            const int kind = int(random() % 10);
+            // Behind the camera, on the near plane or just in front of it
+            // (small x and y keep the projection in int range), or in view.
+            const float z = kind == 0 ? std::uniform_real_distribution<float>(-0.0099f, 1.0f)(random)
+                            : kind == 1 ? -0.01f
+                            : kind == 2 ? -std::uniform_real_distribution<float>(0.01f, 0.1f)(random)
+                                        : depth_value();
+            const float reach = kind == 2 ? 0.2f : 1.5f;
+            R3d.VertexPositions[i][0] = coordinate(-reach, reach) * (kind == 2 ? 1.0f : -z);
+            R3d.VertexPositions[i][1] = coordinate(-reach, reach) * (kind == 2 ? 1.0f : -z);
+            R3d.VertexPositions[i][2] = z;
+            for (float& c : R3d.VertexColors[i]) {
+                c = std::uniform_real_distribution<float>(0.0f, 1.0f)(random);
+            }
+            R3d.VertexNormals[i][2] = std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
+        }
+    }
+
     std::mt19937 random{20240611};
     std::unique_ptr<RefCanvas> canvas = std::make_unique<RefCanvas>();
 };
@@ -92,32 +122,31 @@ TEST_F(Reference, LineDrawingMatchesOnRandomLines) {
 // behind, projection, lighting and the polygon outline.
 TEST_F(Reference, BatchesMatchOnRandomVertices) {
     for (int p = 0; p < 3000; p++) {
-        R3d.mode = int(random() % 5);   // 0 and 4 draw nothing
-        R3d.vertexCount = random() % 9;
-        R3d.lineWidth = random() % 4;
-        R3d.lighting = int(random() % 2);
-        for (float& c : R3d.lightColour) {
-            c = std::uniform_real_distribution<float>(-0.3f, 1.2f)(random);
-        }
-        for (uint32_t i = 0; i < R3d.vertexCount; i++) {
-            const int kind = int(random() % 10);
-            // Behind the camera, on the near plane or just in front of it
-            // (small x and y keep the projection in int range), or in view.
-            const float z = kind == 0 ? std::uniform_real_distribution<float>(-0.0099f, 1.0f)(random)
-                            : kind == 1 ? -0.01f
-                            : kind == 2 ? -std::uniform_real_distribution<float>(0.01f, 0.1f)(random)
-                                        : depth_value();
-            const float reach = kind == 2 ? 0.2f : 1.5f;
-            R3d.VertexPositions[i][0] = coordinate(-reach, reach) * (kind == 2 ? 1.0f : -z);
-            R3d.VertexPositions[i][1] = coordinate(-reach, reach) * (kind == 2 ? 1.0f : -z);
-            R3d.VertexPositions[i][2] = z;
-            for (float& c : R3d.VertexColors[i]) {
-                c = std::uniform_real_distribution<float>(0.0f, 1.0f)(random);
-            }
-            R3d.VertexNormals[i][2] = std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
-        }
+        random_batch();
         ref_end(*canvas);
         r3d_end();
         ASSERT_TRUE(matches(p));
     }
+}
+
+// The same batches recorded as a deferred frame and drawn every 5000
+// batches in two parts of the rows on two threads; the record overflows on the way and draws
+// itself when full.
+TEST_F(Reference, DeferredBatchesMatchInTheirOrder) {
+    bool overflowed = false;
+    r3d_enable(R3D_DEFER);
+    for (int p = 0; p < 10000; p++) {
+        random_batch();
+        ref_end(*canvas);
+        const int32_t recorded = R3d.commandCount;
+        r3d_end();
+        overflowed = overflowed || R3d.commandCount < recorded;
+        if (p % 5000 == 4999) {
+            r3d_disable(R3D_DEFER);
+            ASSERT_TRUE(matches(p));
+            r3d_enable(R3D_DEFER);
+        }
+    }
+    r3d_disable(R3D_DEFER);
+    EXPECT_TRUE(overflowed);
 }
