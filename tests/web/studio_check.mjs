@@ -14,129 +14,13 @@
 //   node studio_check.mjs SITE screenshot OUT.png
 //       the studio at 1280x720, to look at
 // Prints the figures it reads from the page; exits non-zero on any failure.
-import { spawn, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import { createHash, randomBytes } from 'node:crypto';
-import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:http';
-import { tmpdir } from 'node:os';
-import { extname, join, normalize } from 'node:path';
+import { readFileSync, writeFileSync } from 'node:fs';
+import { join, normalize } from 'node:path';
+import { dataset, evaluate, fail, launch, openPage, serve, waitFor, wavSamples } from './chromium.mjs';
 
 const [site, mode, ...args] = process.argv.slice(2);
-const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
-
-function fail(message) {
-  console.error('FAIL: ' + message);
-  process.exitCode = 1;
-}
-
-// A static server for the site folder.
-function serve(root) {
-  const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
-  const server = createServer((request, response) => {
-    const file = normalize(join(root, decodeURIComponent(new URL(request.url, 'http://x').pathname)));
-    if (!file.startsWith(root) || !existsSync(file)) {
-      response.writeHead(404);
-      response.end();
-      return;
-    }
-    response.writeHead(200, { 'Content-Type': types[extname(file)] || 'application/octet-stream' });
-    response.end(readFileSync(file));
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
-}
-
-// Chromium with the DevTools protocol on file descriptors 3 (to it) and 4 (from it).
-function launch() {
-  const profile = mkdtempSync(join(tmpdir(), 'velomira-studio-chromium-'));
-  const browser = spawn(chromium, [
-    '--headless=new', '--no-sandbox', '--hide-scrollbars', '--window-size=1280,720',
-    '--autoplay-policy=no-user-gesture-required', '--remote-debugging-pipe', '--no-first-run',
-    '--user-data-dir=' + profile, 'about:blank',
-  ], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
-  let nextId = 1;
-  const pending = new Map();
-  const listeners = [];
-  let buffer = '';
-  browser.stdio[4].on('data', (chunk) => {
-    buffer += chunk.toString('utf8');
-    let end;
-    while ((end = buffer.indexOf('\0')) >= 0) {
-      const message = JSON.parse(buffer.slice(0, end));
-      buffer = buffer.slice(end + 1);
-      if (message.id && pending.has(message.id)) {
-        const { resolve, reject } = pending.get(message.id);
-        pending.delete(message.id);
-        if (message.error) reject(new Error(JSON.stringify(message.error)));
-        else resolve(message.result);
-      } else {
-        for (const listener of listeners) listener(message);
-      }
-    }
-  });
-  const send = (method, params = {}, sessionId) => new Promise((resolve, reject) => {
-    const id = nextId++;
-    pending.set(id, { resolve, reject });
-    browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + '\0');
-  });
-  const exited = new Promise((resolve) => browser.on('exit', resolve));
-  const close = async () => {
-    await send('Browser.close').catch(() => {});
-    await exited;
-    rmSync(profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 100 });
-  };
-  return { send, listeners, close };
-}
-
-async function openPage(browser) {
-  const { targetId } = await browser.send('Target.createTarget', { url: 'about:blank' });
-  const { sessionId } = await browser.send('Target.attachToTarget', { targetId, flatten: true });
-  const page = { send: (method, params) => browser.send(method, params, sessionId), errors: [] };
-  browser.listeners.push((message) => {
-    if (message.sessionId !== sessionId) return;
-    if (message.method === 'Runtime.consoleAPICalled' && message.params.type === 'error') {
-      page.errors.push(message.params.args.map((a) => a.value ?? a.description ?? '').join(' '));
-    } else if (message.method === 'Runtime.exceptionThrown') {
-      page.errors.push(message.params.exceptionDetails.exception?.description ?? message.params.exceptionDetails.text);
-    } else if (message.method === 'Log.entryAdded' && message.params.entry.level === 'error') {
-      page.errors.push(message.params.entry.text + ' ' + (message.params.entry.url ?? ''));
-    }
-  });
-  await page.send('Runtime.enable');
-  await page.send('Log.enable');
-  await page.send('Page.enable');
-  await page.send('Emulation.setDeviceMetricsOverride', { width: 1280, height: 720, deviceScaleFactor: 1, mobile: false });
-  return page;
-}
-
-async function evaluate(page, expression) {
-  const { result, exceptionDetails } = await page.send('Runtime.evaluate',
-    { expression, returnByValue: true, awaitPromise: true });
-  if (exceptionDetails) throw new Error(expression + ': ' + (exceptionDetails.exception?.description ?? exceptionDetails.text));
-  return result.value;
-}
-
-async function waitFor(page, expression, seconds, what) {
-  const deadline = Date.now() + seconds * 1000;
-  for (;;) {
-    const value = await evaluate(page, expression).catch(() => undefined);
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error('timed out after ' + seconds + ' s waiting for ' + what);
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  }
-}
-
-const dataset = (name) => `document.body.dataset.${name}`;
-
-function wavSamples(path) {
-  const wav = readFileSync(path);
-  for (let at = 12; at + 8 <= wav.length;) {
-    const id = wav.toString('ascii', at, at + 4);
-    const size = wav.readUInt32LE(at + 4);
-    if (id === 'data') return wav.subarray(at + 8, at + 8 + size);
-    at += 8 + size + (size & 1);
-  }
-  throw new Error(path + ' has no data chunk');
-}
 
 // The hash of velomira-song render of text, with as many samples as the page has.
 function nativeHash(songTool, text, samples, outDir, name) {
@@ -233,7 +117,7 @@ async function checkShare(browser, page, url, scorePath, songTool, outDir, frame
   if (!links.player || !/\/index\.html#score=[A-Za-z0-9_-]+$/.test(links.player)) fail('no player link: ' + JSON.stringify(links));
   if (links.studio.slice(links.studio.indexOf('#')) !== links.player.slice(links.player.indexOf('#')))
     fail('the studio link carries another score than the player link');
-  const shared = await openPage(browser);
+  const shared = await openPage(browser, 1280, 720);
   await openStudio(shared, links.studio);
   if ((await evaluate(shared, dataset('sharedScore'))) !== 'loaded') fail('the shared link\'s score was not loaded');
   if ((await evaluate(shared, 'velomiraStudio.editor.state.doc.toString()')) !== score) fail('the shared text differs');
@@ -267,9 +151,9 @@ async function screenshot(page, url, out) {
 
 const server = await serve(normalize(site + '/'));
 const url = 'http://127.0.0.1:' + server.address().port + '/studio.html';
-const browser = launch();
+const browser = launch(1280, 720);
 try {
-  const page = await openPage(browser);
+  const page = await openPage(browser, 1280, 720);
   if (mode === 'edit') await checkEdit(page, url, ...args);
   else if (mode === 'share') await checkShare(browser, page, url, ...args);
   else if (mode === 'screenshot') await screenshot(page, url, args[0]);
