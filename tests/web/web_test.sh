@@ -16,6 +16,19 @@ export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 
 mode=$1
 shift
+
+# Frame N of velomira-capture (SCRATCH/native) against a screenshot; the PNGs
+# are paletted, the screenshots RGB: compare counts the pixels whose colours
+# differ. Sets status=1 on a difference.
+same_frame() {
+    local scratch=$1 frame=$2 web=$3 what=$4 native differ
+    native=$(printf '%s/native/frame-%05d.png' "$scratch" "$frame")
+    differ=$(compare -metric AE "$native" "$web" null: 2>&1) || true
+    if [ "$differ" != 0 ]; then
+        echo "FAIL: $what $frame: $differ pixels differ from velomira-capture (kept in $scratch)" >&2
+        status=1
+    fi
+}
 case "$mode" in
 build)
     emcmake cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -39,15 +52,8 @@ frames)
     status=0
     node "$here/browser_check.mjs" "$site" frames "$scratch" "$@" || status=1
     wait $native_run || status=1
-    # The PNGs are paletted, the screenshots RGB: compare counts the pixels
-    # whose colours differ.
     for n in "$@"; do
-        native=$(printf '%s/native/frame-%05d.png' "$scratch" "$n")
-        differ=$(compare -metric AE "$native" "$scratch/web-$n.png" null: 2>&1) || true
-        if [ "$differ" != 0 ]; then
-            echo "FAIL: frame $n: $differ pixels differ from velomira-capture (kept in $scratch)" >&2
-            status=1
-        fi
+        same_frame "$scratch" "$n" "$scratch/web-$n.png" frame
     done
     [ $status -eq 0 ] && rm -rf "$scratch"
     exit $status
@@ -66,12 +72,7 @@ shared)
     status=0
     node "$here/browser_check.mjs" "$site" shared "$score" "$song_tool" "$scratch" "$frame" || status=1
     wait $native_run || status=1
-    native=$(printf '%s/native/frame-%05d.png' "$scratch" "$frame")
-    differ=$(compare -metric AE "$native" "$scratch/web-$frame.png" null: 2>&1) || true
-    if [ "$differ" != 0 ]; then
-        echo "FAIL: shared frame $frame: $differ pixels differ from velomira-capture --song (kept in $scratch)" >&2
-        status=1
-    fi
+    same_frame "$scratch" "$frame" "$scratch/web-$frame.png" "shared frame"
     [ $status -eq 0 ] && rm -rf "$scratch"
     exit $status
     ;;
@@ -85,12 +86,7 @@ studio-edit | studio-share)
     else played=$scratch/shared.txt web=$scratch/shared-$frame.png; fi
     if [ -f "$played" ] && [ -f "$web" ]; then
         "$capture" -q --song "$played" --png "$scratch/native" --frames "$frame:$((frame + 1))" >/dev/null || status=1
-        native=$(printf '%s/native/frame-%05d.png' "$scratch" "$frame")
-        differ=$(compare -metric AE "$native" "$web" null: 2>&1) || true
-        if [ "$differ" != 0 ]; then
-            echo "FAIL: studio frame $frame: $differ pixels differ from velomira-capture --song (kept in $scratch)" >&2
-            status=1
-        fi
+        same_frame "$scratch" "$frame" "$web" "studio frame"
     else
         status=1
     fi
