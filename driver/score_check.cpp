@@ -31,8 +31,9 @@ int64_t track_rows(const Track& track)
     return rows;
 }
 
-// The bar in which the last track ends, or -1 when a track loops for ever.
-int32_t music_last_bar()
+}   // namespace
+
+int32_t score_music_last_bar()
 {
     int64_t longest = 0;
     for (int32_t t = 1; t <= song_played_tracks(); ++t) {
@@ -43,6 +44,8 @@ int32_t music_last_bar()
     }
     return song_bar(int32_t(std::min<int64_t>(longest * Song.RowLength, INT32_MAX)));
 }
+
+namespace {
 
 // The show lines, the song's length at its tempo, and a note when the show
 // and the music end far apart (after a parse of the music).
@@ -59,7 +62,7 @@ bool check_show(const std::string& text, std::vector<SongDiagnostic>& notes)
         notes.push_back({0, "", reason, true});
         ok = false;
     }
-    const int32_t musicBar = Song.RowLength > 0 && song_played_tracks() > 0 ? music_last_bar() : -1;
+    const int32_t musicBar = Song.RowLength > 0 && song_played_tracks() > 0 ? score_music_last_bar() : -1;
     if (ok && musicBar >= 0 && script.endBar > musicBar + FarApart)
         notes.push_back({0, "", "the show ends at bar " + std::to_string(script.endBar) + ", " +
                                     std::to_string(script.endBar - musicBar) + " bars after the music's last row (bar " +
@@ -97,6 +100,11 @@ ScoreCheck score_check_text(const std::string& text)
         check.valid &= check_show(text, notes);
     check.played = song_played_tracks();
 
+    // In line order, as an editor shows them; findings about the whole text
+    // (line 0) after the lines'.
+    std::stable_sort(notes.begin(), notes.end(), [](const SongDiagnostic& a, const SongDiagnostic& b) {
+        return uint32_t(a.line - 1) < uint32_t(b.line - 1);
+    });
     std::vector<int32_t> times(notes.size(), 0);
     std::map<std::tuple<int32_t, bool, std::string>, size_t> first;
     for (size_t i = 0; i < notes.size(); ++i)

@@ -29,3 +29,7 @@ struct ScoreCheck {
 };
 
 ScoreCheck score_check_text(const std::string& text);
+
+// The show's bar in which the last played track of the parsed Song ends, at
+// the bar clock's tempo (song_bar), or -1 when a track loops for ever.
+int32_t score_music_last_bar();

@@ -17,7 +17,7 @@ play=(
 )
 package=(
     "${play[@]}"
-    libsndfile1-dev libpng-dev libcli11-dev
+    libsndfile1-dev libpng-dev libcli11-dev libebur128-dev
     libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
     file
 )

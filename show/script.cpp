@@ -185,6 +185,7 @@ struct Reader {
         } else if (fields[0] == "end") {
             single_bar(fields, 1, script.endBar);
             endLine = at.number;
+            script.endGiven = true;
         } else if (fields[0] == "cross") {
             single_bar(fields, -1, script.lastCrossBar);
         } else if (fields[0] == "level") {

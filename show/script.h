@@ -68,6 +68,7 @@ struct ShowScriptState {
     int32_t endBar = ShowEndBar;             // from this bar on the show ends
     int32_t lastCrossBar = ShowLastWaveBar;  // the waveform cross is drawn up to this bar
     int32_t lastLevelBar = ShowLastWaveBar;  // the ribbon follows the level up to this bar
+    bool endGiven = false;                   // a show line set endBar
 };
 inline ShowScriptState ShowScript;
 

@@ -7,10 +7,12 @@
 // (synth.h) fills octaves 5 down to 1 by halving, so no song may be parsed
 // before synth_init has run.
 //
-// Interface: note_table_fill() (called by synth_init), note_lookup(field).
+// Interface: note_table_fill() (called by synth_init), note_lookup(field),
+// and note_hint(field) for the checker's messages.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Cell values of a pattern besides notes (which are positive frequencies).
 inline constexpr int32_t CellEmpty = 0;
@@ -55,3 +57,9 @@ void note_table_fill();
 // equals it exactly (case-sensitive), or CellEmpty when none does. The end
 // entry "0" is never compared.
 int32_t note_lookup(const char* field);
+
+// For a field that is not in the table, the nearest spelling the table
+// accepts, in words: "sharps are capitals: C3" for c#3, the neighbours of a
+// note the table lacks (E3: e3 or f3), the octave range, a command in the
+// wrong case or misspelt by one letter. Empty when nothing is near.
+std::string note_hint(const char* field);

@@ -79,10 +79,40 @@ std::string quoted(const char* field)
     return text;
 }
 
-// Written for an empty row: "00", "0", "--", "..." and the like.
-bool is_rest_mark(const char* field)
+// The empty row as the format writes it, "00", or the "0" of a one-row
+// pattern.
+bool is_empty_row(const char* field)
+{
+    return std::strcmp(field, "00") == 0 || std::strcmp(field, "0") == 0;
+}
+
+// Other trackers' empty rows ("--", "...", "000"): they play as empty rows too,
+// but only by not being anything else.
+bool is_rest_like(const char* field)
 {
     return std::strspn(field, "0.-") == std::strlen(field);
+}
+
+// The sound of an empty row noted for a field that is not a note.
+std::string not_a_note(const char* field)
+{
+    if (is_rest_like(field))
+        return quoted(field) + " is not the format's empty row; it plays as one, but write 00";
+    std::string message = quoted(field) + " is not a note (c1..b6) or command; it plays as an empty row";
+    const std::string hint = note_hint(field);
+    return hint.empty() ? message : message + " (" + hint + ")";
+}
+
+// The tempo a bpm value plays at: rows are whole samples long, counted in
+// steps of 2.5 bpm, so 128 plays at 127.5. One decimal, none when whole.
+std::string tempo_heard(int64_t rowLength)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", 44100.0 * 60.0 / 4.0 / double(rowLength));
+    std::string heard = text;
+    if (heard.size() > 2 && heard.compare(heard.size() - 2, 2, ".0") == 0)
+        heard.resize(heard.size() - 2);
+    return heard;
 }
 
 struct Parser {
@@ -191,6 +221,10 @@ void Parser::tempo(Cursor& cursor)
              true);
         return;
     }
+    if (notes && !read_number(field).saturated && tempo_heard(rowLength) != std::to_string(bpm))
+        note("tempo " + named + " plays at " + tempo_heard(rowLength) + " bpm: " +
+             (bpm % 5 ? "tempos move in steps of 2.5 bpm (multiples of 5 are exact)"
+                      : "a row lasts a whole number of samples"));
     Song.RowLength = int32_t(rowLength);
     Song.EchoLength = 3 * Song.RowLength;
     if (firstInstrument.line && !lateTempo.line)
@@ -215,7 +249,8 @@ int32_t Parser::waveform_of(const char* field)
 bool Parser::envelope(const char* const* fields, int32_t count, int32_t (&value)[8], int64_t& length)
 {
     static const char* const names[8] = {"attack", "decay", "sustain", "release",
-                                          "modRate", "sweep", "field 8", "field 9"};
+                                          "ring", "sweep", "field 8 (ignored)",
+                                          "field 9 (ignored)"};
     for (int32_t k = 1; k < count; ++k)
         value[k - 1] = number(fields[k], names[k - 1]);
     length = 1;
@@ -249,7 +284,7 @@ void Parser::instrument(const char* head, Cursor& cursor)
         ++count;
     if (count < 6) {
         note("an instrument line needs a waveform and five numbers (attack, decay, sustain, "
-             "release, modRate), only " + std::to_string(count) + " fields given",
+             "release, ring), only " + std::to_string(count) + " fields given",
              true);
         return;
     }
@@ -302,14 +337,22 @@ void Parser::pattern(const char* head, Cursor& cursor)
              true);
         return true;
     };
-    while (const char* field = cursor.next(',')) {
+    bool gapNoted = false;
+    while (true) {
+        // Two separators together make no row of their own.
+        if (notes && !gapNoted && *cursor.at == ',' && cursor.at[1] != '\0') {
+            note("an empty field (two commas together) makes no row; write 00 for an empty row");
+            gapNoted = true;
+        }
+        const char* field = cursor.next(',');
+        if (!field)
+            break;
         if (full())
             return;
         int32_t v = note_lookup(field);
         cells[size_t(k++)] = v;
-        if (notes && v == CellEmpty && !is_rest_mark(field))
-            note(quoted(field) + " is not a note (c1..b6) or command; "
-                 "it plays as an empty row");
+        if (notes && v == CellEmpty && !is_empty_row(field))
+            note(not_a_note(field));
         if (v == CmdSld || v == CmdVol) {
             const char* argument = cursor.next(',');
             if (!argument) {

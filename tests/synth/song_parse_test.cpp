@@ -290,13 +290,48 @@ TEST_F(SongParse, CheckerReportsWhatTheFormatNeutralises)
     EXPECT_EQ(found, (std::vector<std::string>{
                          "3 unknown waveform \"sinus\" (kantti, sini, saha, kohina); it keeps the previous one, saha",
                          "3 release \"x\" is not a number; reads as 0",
-                         "4 \"E4\" is not a note (c1..b6) or command; it plays as an empty row",
+                         "4 \"E4\" is not a note (c1..b6) or command; it plays as an empty row (there is no E "
+                         "(e sharp); its neighbours are e4 and f4)",
                          "4 \"h3\" is not a note (c1..b6) or command; it plays as an empty row",
                          "5 entry \"p1\" comes after loop and is never played",
                          "6 entry \"q1\" should be p<number> or loop",
                          "7 ignored: not a tempo (bpm), instrument (i), pattern (p) or track (t) line",
                          "6 track 3 is never played: tracks play from 1 up to the first missing one, track 2",
                      }));
+}
+
+// Every slip in a pattern gets the nearest spelling the format accepts.
+TEST_F(SongParse, CheckerHintsTheSpellingMeant)
+{
+    const std::pair<const char*, const char*> slips[] = {
+        {"c#3", "(sharps are capitals: C3)"},
+        {"A#3", "(sharps are capitals without #: A3)"},
+        {"e#2", "(there is no E (e sharp); the same pitch is f2)"},
+        {"B2", "(there is no B (b sharp); its neighbours are b2 and c3)"},
+        {"B6", "(there is no B (b sharp); the nearest note is b6)"},
+        {"db4", "(flats are written as the note below: C4)"},
+        {"a7", "(octaves are 1 to 6, from c1 (32 Hz) to b6 (1976 Hz))"},
+        {"g", "(a note needs an octave, 1 to 6: g4)"},
+        {"Stop", "(commands are lowercase: stop)"},
+        {"ehco1", "(did you mean echo1?)"},
+        {"12", "(a bare number is not a note; write 00 for an empty row)"},
+        {"--", "\"--\" is not the format's empty row; it plays as one, but write 00"},
+        {"...", "\"...\" is not the format's empty row; it plays as one, but write 00"},
+    };
+    for (const auto& [field, hint] : slips) {
+        std::string text = std::string("p1:c4,") + field + "\n";
+        std::vector<SongDiagnostic> notes;
+        ASSERT_EQ(song_parse_checked(text.data(), &notes), 0);
+        ASSERT_EQ(notes.size(), 2u) << field;   // and: no track is played
+        EXPECT_NE(notes[0].message.find(hint), std::string::npos) << notes[0].message;
+    }
+    // Two commas make no row; a rounded tempo says what plays.
+    std::string text = "bpm:128\np1:c4,,e4\n";
+    std::vector<SongDiagnostic> notes;
+    ASSERT_EQ(song_parse_checked(text.data(), &notes), 0);
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].message, "tempo 128 plays at 127.5 bpm: tempos move in steps of 2.5 bpm (multiples of 5 are exact)");
+    EXPECT_EQ(notes[1].message, "an empty field (two commas together) makes no row; write 00 for an empty row");
 }
 
 TEST_F(SongParse, CheckerReportsTextAfterTheTempoValue)

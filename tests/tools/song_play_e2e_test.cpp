@@ -25,7 +25,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int32_t Row = 5292;
-constexpr int32_t SongLength = 5051 * 1024;   // what play renders at 125 bpm
 
 // The first sample of a bar as play counts bars: the show's, at the tempo
 // of rows of rowLength samples.
@@ -33,6 +32,10 @@ ptrdiff_t bar_at(int32_t rowLength, int32_t bar)
 {
     return song_bar_start_at(bar_clock_for(rowLength), bar);
 }
+
+// What play renders of a looping score without show lines at 125 bpm: up to
+// the show's end at bar 59.
+const int32_t SongLength = int32_t(bar_at(Row, 59));
 
 // Two tracks; every row of track 1 sounds, so any gap or slip shows.
 const std::string ScoreA = "bpm:125\ni1:saha,2,5,30,2300,0,2\ni2:kohina,2,4,1,2300,0,0\n"
@@ -195,10 +198,10 @@ TEST_F(SongPlay, BadOptionsAreRefusedBeforeTheDevice)
         {"a.txt --from 0x10", 2,
          "velomira-song: --from 0x10: give a bar, a decimal number from 0 to the song's last bar"},
         {"a.txt --from=-1", 2, "velomira-song: --from -1: give a bar, a decimal number from 0"},
-        {"a.txt --from 99", 2, "velomira-song: --from 99: past the end; the song's bars are 0 to 61"},
+        {"a.txt --from 99", 2, "velomira-song: --from 99: past the end; the song's bars are 0 to 58"},
         {"a.txt --loop 4294967296:4294967297", 2,
-         "velomira-song: --loop 4294967296:4294967297: past the end; the song's bars are 0 to 61, so give A:B "
-         "with 0 <= A < B <= 62 (bar B is not played)"},
+         "velomira-song: --loop 4294967296:4294967297: past the end; the song's bars are 0 to 58, so give A:B "
+         "with 0 <= A < B <= 59 (bar B is not played)"},
         {"a.txt --loop 0:99999999999", 2, "velomira-song: --loop 0:99999999999: past the end; the song's bars"},
         {"a.txt --loop 0x2:4", 2, "velomira-song: --loop 0x2:4: give bars A:B, decimal numbers with 0 <= A < B"},
         {"a.txt --loop 4:4", 2, "velomira-song: --loop 4:4: give bars A:B"},
@@ -374,11 +377,11 @@ TEST_F(SongPlay, StopsContinuesAndPlaysInTheBackground)
     EXPECT_TRUE(wait_for("played-0")) << pane();
 
     type("clear; SDL_DISKAUDIOFILE=audio.raw SDL_DISKAUDIODELAY=0 " SONG_BIN
-         " play a.txt --from 59 2>err & wait $!; echo behind-$?");
+         " play a.txt --from 57 2>err & wait $!; echo behind-$?");
     EXPECT_TRUE(wait_for("behind-0")) << pane();
-    EXPECT_EQ(pane().find("bar 59"), std::string::npos) << pane();   // no status line over the shell
+    EXPECT_EQ(pane().find("bar 57"), std::string::npos) << pane();   // no status line over the shell
     const std::vector<int16_t> song = render_score(ScoreA, SongLength);
-    const std::vector<int16_t> expected = from_sound(song, size_t(bar_at(Row, 59)));
+    const std::vector<int16_t> expected = from_sound(song, size_t(bar_at(Row, 57)));
     const std::vector<int16_t> got = heard();
     ASSERT_GE(got.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
@@ -395,13 +398,13 @@ TEST_F(SongPlay, PlainTerminalsGetPlainStatusLines)
     ASSERT_TRUE(shell_start());
     auto output = [&](const std::string& environment, const std::string& done) {
         tmux("pipe-pane -t " + session + " 'cat > output.txt'");
-        type(environment + " SDL_DISKAUDIODELAY=10 " SONG_BIN " play a.txt --from 60 2>err; echo " + done + "-$?");
+        type(environment + " SDL_DISKAUDIODELAY=10 " SONG_BIN " play a.txt --from 57 2>err; echo " + done + "-$?");
         EXPECT_TRUE(wait_for(done + "-0")) << pane();
         tmux("pipe-pane -t " + session);
         return read_file(dir / "output.txt");
     };
     std::string text = output("TERM=dumb", "dumb");
-    EXPECT_NE(text.find("\r>  bar 60:"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r>  bar 57:"), std::string::npos) << text;
     EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
 
     text = output("LC_ALL=C", "ascii");

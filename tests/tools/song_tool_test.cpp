@@ -64,6 +64,40 @@ TEST(SongTool, RenderOfTheEmbeddedScoreEqualsTheDemosSongBuffer)
 
     ASSERT_EQ(embedded_song_render().size(), size_t(DefaultRenderSamples));
     EXPECT_EQ(rendered, embedded_song_render());
+    // Its kick clips: one line says how much and where.
+    EXPECT_EQ(err.str().rfind(wav + ": the mix clips in 5225 samples (0.101%), in bars 0, 3, 7-31, 33, 35, 39-56;", 0), 0u)
+        << err.str();
+}
+
+// --solo writes a stem: the chosen track as if the others were not in the
+// score; a track the score does not play is refused before anything is written.
+TEST(SongTool, SoloRendersAStem)
+{
+    const std::string both = temp_path("both.txt"), one = temp_path("one.txt"), wav = temp_path("stem.wav");
+    const std::string music = "bpm:125\ni1:saha,2,5,30,2300,0,2\ni2:sini,20,0,3000,2000,0\np1:a2,c3,e3,00\n"
+                              "p2:c5,00,e5,00,g5\nt1:p1,loop\n";
+    std::ofstream(both) << music << "t2:p2,loop\n";
+    std::ofstream(one) << music;
+    std::ostringstream err;
+    TrackChoice solo;
+    std::string message;
+    const std::string first = "1";
+    ASSERT_EQ(take_read_choice(&first, nullptr, solo, message), 0);
+    ASSERT_EQ(song_tool_render(both, wav, 60000, false, err, solo), 0) << err.str();
+    SF_INFO info;
+    const std::vector<int16_t> stem = read_audio(wav, info);
+    ASSERT_EQ(song_tool_render(one, wav, 60000, false, err), 0) << err.str();
+    EXPECT_EQ(stem, read_audio(wav, info));
+    std::remove(wav.c_str());
+
+    const std::string ninth = "9";
+    ASSERT_EQ(take_read_choice(&ninth, nullptr, solo, message), 0);
+    EXPECT_EQ(song_tool_render(both, wav, 60000, false, err, solo), 2);
+    EXPECT_NE(err.str().find("--solo 9: track 9 is not played; the score plays tracks 1 to 2\n"), std::string::npos)
+        << err.str();
+    EXPECT_FALSE(exists(wav));
+    std::remove(both.c_str());
+    std::remove(one.c_str());
 }
 
 TEST(SongTool, FlacHoldsTheSameSamples)
@@ -175,7 +209,10 @@ TEST(SongTool, CheckReadsShowLinesAndTheShowsLength)
     std::ostringstream out;
     const std::string music = "bpm:140\ni1:saha,2,5,30,2300,0,2\np1:a2,00,a3,00\nt1:p1,p1,p1,p1\n";
     EXPECT_EQ(song_tool_check_text("s.txt", music + "show:row,0,0,0,0,0,-5,0,0,23\nshow:end,3\n", out), 0);
-    EXPECT_EQ(out.str(), "s.txt: valid, 1 tracks played, 0 warnings\n");
+    // Levels without clipping: a report, no warning.
+    EXPECT_EQ(out.str(), "s.txt: levels: mix peak -12.2 dBFS, 0 samples clipped (0.000%), loudness -26.1 LUFS\n"
+                         "s.txt: track peaks: 1 -12.2 dBFS\n"
+                         "s.txt: valid, 1 track played, 0 warnings\n");
     out.str("");
     EXPECT_EQ(song_tool_check_text("s.txt", music + "show:row,0,0,0,0,0,-5,0,0,23\nshow:row, 8, 0,0,0,0, 0,0,0,200\n", out), 1);
     EXPECT_EQ(out.str(), "s.txt:6: error: target t8 \"200\" is not a number from -128 to 127\n"
@@ -183,8 +220,8 @@ TEST(SongTool, CheckReadsShowLinesAndTheShowsLength)
                          "s.txt: rejected\n");
     out.str("");
     EXPECT_EQ(song_tool_check_text("s.txt", music, out), 0);
-    EXPECT_EQ(out.str(), "s.txt: warning: the show ends at bar 59, 59 bars after the music's last row (bar 0)\n"
-                         "s.txt: valid, 1 tracks played, 1 warning\n");
+    EXPECT_EQ(out.str().rfind("s.txt: warning: the show ends at bar 59, 59 bars after the music's last row (bar 0)\n"
+                              "s.txt: levels: ", 0), 0u) << out.str();
     out.str("");
     EXPECT_EQ(song_tool_check_text("slow.txt", "bpm:20\n" + music.substr(8), out), 1);
     EXPECT_EQ(out.str(), "slow.txt: error: at 20.0 bpm the show's bar 61 begins 12:12 into the music; a song may "
@@ -200,14 +237,19 @@ TEST(SongTool, CheckListsFindingsAndJudgesTheSong)
     EXPECT_EQ(out.str(),
               song + ":2: warning: unknown waveform \"sinus\" (kantti, sini, saha, kohina); it keeps the previous one, kantti\n"
                      "    | i1:sinus,2,13,30,3700,0\n" +
-                  song + ":3: warning: \"E4\" is not a note (c1..b6) or command; it plays as an empty row\n"
+                  song + ":3: warning: \"E4\" is not a note (c1..b6) or command; it plays as an empty row (there "
+                         "is no E (e sharp); its neighbours are e4 and f4)\n"
                          "    | p1:c4, E4\n" +
-                  song + ": valid, 1 tracks played, 2 warnings\n");
+                  song + ": levels: mix peak -0.8 dBFS, 0 samples clipped (0.000%), loudness -10.3 LUFS\n" + song +
+                  ": track peaks: 1 -0.8 dBFS\n" + song + ": valid, 1 track played, 2 warnings\n");
 
-    std::ofstream(song, std::ios::trunc) << "bpm:1\n";
+    // In line order: the tempo after the instrument is found last but said first.
+    std::ofstream(song, std::ios::trunc) << "i1:saha,2,5,1,30,0\nbpm:125\np1:c4\nt1:p1,p9\n";
     std::ostringstream rejected;
     EXPECT_EQ(song_tool_check(song, rejected), 1);
-    EXPECT_NE(rejected.str().find(":1: error: tempo 1 is too slow"), std::string::npos);
+    EXPECT_LT(rejected.str().find(":2: error: the tempo line must come before"),
+              rejected.str().find(":4: error: track 1 plays pattern 9"))
+        << rejected.str();
     std::remove(song.c_str());
 
     // A finding repeated on one line is reported once with its count.
@@ -229,11 +271,18 @@ TEST(SongTool, CheckListsFindingsAndJudgesTheSong)
                             "the first missing one\nc: valid, 0 tracks played, 1 warning\n");
 }
 
-TEST(SongTool, TheEmbeddedScoreChecksClean)
+// The embedded score's lines are clean; its kick drives the mix into the
+// limit just above the warning's share, and check says where.
+TEST(SongTool, TheEmbeddedScoreChecksCleanButClips)
 {
     std::ostringstream out;
     EXPECT_EQ(song_tool_check("-", out), 0);
-    EXPECT_EQ(out.str(), "(embedded score): valid, 9 tracks played, 0 warnings\n");
+    EXPECT_EQ(out.str().find(":1"), std::string::npos) << out.str();   // no finding on a line
+    EXPECT_NE(out.str().find("(embedded score): warning: the mix clips in 0.104% of its samples (5225), driven by "
+                             "track 1, in bars 0, 3, 7-31, 33, 35, 39-56: "),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("(embedded score): valid, 9 tracks played, 1 warning\n"), std::string::npos) << out.str();
 }
 
 TEST(SongTool, PrintWritesTheEmbeddedScore)

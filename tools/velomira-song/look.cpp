@@ -70,15 +70,18 @@ struct Layout {
     int32_t lanesTop = mixTop + MixLaneHeight + Gap;
     int32_t spectrumTop = 0;
     int32_t height = 0;
-    int32_t length = 1;   // samples, at least one
+    int32_t start = 0;    // the first sample drawn
+    int32_t length = 1;   // samples drawn, at least one
 
-    explicit Layout(const Take& take)
+    Layout(const Take& take, const LookRange& range)
         : tracks(take.played), spectrumTop(lanesTop + tracks * LookTrackLaneHeight + Gap),
-          height(spectrumTop + SpectrumHeight + Gap), length(std::max(take.length(), 1))
+          height(spectrumTop + SpectrumHeight + Gap), start(std::min(range.start, take.length())),
+          length(std::max(std::min(range.end, take.length()) - start, 1))
     {
     }
-    int32_t column_of(int64_t sample) const { return Left + int32_t(sample * plotWidth / length); }
-    int32_t first_sample(int32_t x) const { return int32_t(int64_t(x) * length / plotWidth); }
+    int32_t column_of(int64_t sample) const { return Left + int32_t((sample - start) * plotWidth / length); }
+    int32_t first_sample(int32_t x) const { return start + int32_t(int64_t(x) * length / plotWidth); }
+    bool shows(int64_t sample) const { return sample >= start && sample <= int64_t(start) + length; }
     int32_t lane_top(int32_t track) const { return lanesTop + (track - 1) * LookTrackLaneHeight; }
 };
 
@@ -156,13 +159,18 @@ int32_t label_step(int32_t bars, int32_t width, int32_t plotWidth)
 // lie between two numbers, so that they never overlap.
 void draw_bars(Canvas& canvas, const Layout& layout, const Take& take)
 {
-    const int32_t bars = take.rowLength > 0 ? take.bar_of(layout.length - 1) + 1 : 0;
-    const std::string widest = std::to_string(std::max(bars - 1, 0));
+    if (take.rowLength <= 0)
+        return;
+    const int32_t first = take.bar_of(layout.start), last = take.bar_of(layout.start + layout.length - 1);
+    const int32_t bars = last - first + 1;
+    const std::string widest = std::to_string(last);
     const int32_t labelEvery = label_step(bars, font_text_width(widest, TextScale) + 4, layout.plotWidth);
     int32_t lineEvery = 1;
     while (int64_t(lineEvery) * layout.plotWidth < int64_t(3) * bars)
         lineEvery *= 4;
-    for (int32_t b = 0; b < bars; b += lineEvery) {
+    for (int32_t b = (first + lineEvery - 1) / lineEvery * lineEvery; b <= last; b += lineEvery) {
+        if (!layout.shows(take.bar_start(b)))
+            continue;
         const int32_t x = layout.column_of(take.bar_start(b));
         const Rgb line = b % (4 * lineEvery) == 0 ? BarLine4 : BarLine;
         for (int32_t y = RulerHeight - 4; y < layout.spectrumTop - Gap; ++y)
@@ -177,6 +185,8 @@ void draw_show_marks(Canvas& canvas, const Layout& layout, const Take& take, con
 {
     for (int32_t row = 0; row <= script.rows; ++row) {
         const int32_t bar = row < script.rows ? script.keyframes[row].firstBar : script.endBar;
+        if (!layout.shows(take.bar_start(bar)))
+            continue;
         const int32_t x = layout.column_of(take.bar_start(bar));
         for (int32_t k = 0; k < 6; ++k)
             canvas.fill(x - 5 + k, RulerHeight + k, 11 - 2 * k, 1, row < script.rows ? ShowMark : ShowEnd);
@@ -255,11 +265,28 @@ void draw_spectrogram(Canvas& canvas, const Layout& layout, const Take& take)
     }
 }
 
+// --bars A:B: from the start of bar A to the start of bar B, within the take.
+int look_bars(const std::string& text, const Take& take, LookRange& range, std::string& message)
+{
+    int64_t first = 0, end = 0;
+    if (take_read_bars("--bars", text, first, end, message) < 0)
+        return -1;
+    const int64_t last = take.bar_of(take.length() - 1);
+    if (take.rowLength <= 0 || end > last + 1) {
+        message = "--bars " + text + ": past the end; the score's bars are 0 to " + std::to_string(last) +
+                  ", so give A:B with 0 <= A < B <= " + std::to_string(last + 1);
+        return -1;
+    }
+    range.start = take.bar_start(first);
+    range.end = take.bar_start(end);
+    return 0;
+}
+
 }   // namespace
 
-LookImage look_draw(const Take& take, const ShowScriptState& script)
+LookImage look_draw(const Take& take, const ShowScriptState& script, const LookRange& range)
 {
-    const Layout layout(take);
+    const Layout layout(take, range);
     LookImage image;
     image.width = LookWidth;
     image.height = layout.height;
@@ -275,7 +302,7 @@ LookImage look_draw(const Take& take, const ShowScriptState& script)
     return image;
 }
 
-int song_tool_look(const std::string& song, const std::string& out)
+int song_tool_look(const std::string& song, const std::string& out, const std::optional<std::string>& bars)
 {
     std::string text, message;
     if (!song_tool_check_output(song, out, {".png"}, message)) {
@@ -289,11 +316,16 @@ int song_tool_look(const std::string& song, const std::string& out)
         std::fprintf(stderr, "%s\n", message.c_str());
         return ExitFailure;
     }
+    LookRange range;
+    if (bars && look_bars(*bars, take, range, message) < 0) {
+        std::fprintf(stderr, "velomira-song: %s\n", message.c_str());
+        return ExitUsage;
+    }
     if (show_script_read(text, script, &findings) < 0)
         std::fprintf(stderr, "velomira-song: %s: the show lines do not check (velomira-song check %s); the "
                              "built-in show is marked\n", score_name(song).c_str(), song.c_str());
     signals_catch_for_writing();
-    const LookImage image = look_draw(take, script);
+    const LookImage image = look_draw(take, script, range);
 
     // Written under a temporary name and put in place only when complete.
     OutputFile file;

@@ -3,12 +3,13 @@
 // bars where the score's own show rows begin (yellow) and where its show ends
 // (white), the mix's waveform with clipped samples in red, one lane per
 // played track with its level envelope (36 dB scale), and a spectrogram of
-// the mix (40 Hz to 16 kHz, logarithmic). The length is what the demo
-// pre-renders at the score's tempo. Labels are in the tools' bitmap font
+// the mix (40 Hz to 16 kHz, logarithmic). The length is the score's own
+// (take.h), or the bars asked for. Labels are in the tools' bitmap font
 // (tools/common/font.h); the file is written by tools/common/png_file.h.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,11 +25,18 @@ struct LookImage {
     std::vector<uint8_t> rgb;
 };
 
+// The samples drawn, [start, end); the whole take by default.
+struct LookRange {
+    int32_t start = 0;
+    int32_t end = INT32_MAX;
+};
+
 // Draws a rendered take with the show's script.
-LookImage look_draw(const Take& take, const ShowScriptState& script);
+LookImage look_draw(const Take& take, const ShowScriptState& script, const LookRange& range = {});
 
 // The command: reads and renders song ("-" for the embedded score), draws it
-// and writes out as a PNG (under a temporary name, renamed when complete).
-// The exit status: 2 for an output name refused before any work, 1 for a
-// score that cannot be read or rendered, a write error or an interrupt.
-int song_tool_look(const std::string& song, const std::string& out);
+// (bars "A:B": bars A to B-1 only) and writes out as a PNG (under a temporary
+// name, renamed when complete). The exit status: 2 for an output name or bars
+// refused, 1 for a score that cannot be read or rendered, a write error or
+// an interrupt.
+int song_tool_look(const std::string& song, const std::string& out, const std::optional<std::string>& bars = {});

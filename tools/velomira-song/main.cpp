@@ -31,7 +31,7 @@ struct Arguments {
     std::string samples, seconds;   // render's length, read by run_render
     bool withShow = false;
     PlayArguments play;
-    std::string from, loop, solo, mute;
+    std::string from, loop, solo, mute, bars;
 };
 
 struct Commands {
@@ -49,6 +49,8 @@ void describe_render(CLI::App& app, Arguments& arguments, Commands& commands)
     CLI::Option* samples = render->add_option("--samples", arguments.samples,
                                               "length in samples (default: what the demo renders, 5172224)");
     render->add_option("--seconds", arguments.seconds, "length in seconds")->excludes(samples);
+    render->add_option("--solo", arguments.solo, "only these tracks: a stem")->option_text("T,...");
+    render->add_option("--mute", arguments.mute, "without these tracks")->option_text("T,...");
     commands.render = render;
 }
 
@@ -83,6 +85,7 @@ Commands describe_commands(CLI::App& app, Arguments& arguments)
                                                "keyframe bars, clipping in red, and a spectrogram of the mix");
     commands.look->add_option("SONG", arguments.song, "score file, or - for the embedded score")->required();
     commands.look->add_option("OUT", arguments.picture, "PNG file to write")->required();
+    commands.look->add_option("--bars", arguments.bars, "only bars A to B-1")->option_text("A:B");
     return commands;
 }
 
@@ -103,8 +106,15 @@ int run_render(const CLI::App& render, const Arguments& arguments)
         }
         samples = std::max<int64_t>(1, std::llround(seconds * 44100.0));
     }
+    TrackChoice tracks;
+    std::string message;
+    if (take_read_choice(render.count("--solo") ? &arguments.solo : nullptr,
+                         render.count("--mute") ? &arguments.mute : nullptr, tracks, message) < 0) {
+        std::cerr << Program << ": " << message << "\n";
+        return ExitUsage;
+    }
     signals_catch_for_writing();
-    return song_tool_render(arguments.song, arguments.out, samples, isatty(2) != 0, std::cerr);
+    return song_tool_render(arguments.song, arguments.out, samples, isatty(2) != 0, std::cerr, tracks);
 }
 
 int run_play(const CLI::App& command, Arguments& arguments)
@@ -149,7 +159,8 @@ int run(int argc, char** argv)
     if (*commands.play)
         return run_play(*commands.play, arguments);
     if (*commands.look)
-        return song_tool_look(arguments.song, arguments.picture);
+        return song_tool_look(arguments.song, arguments.picture,
+                              commands.look->count("--bars") ? std::optional(arguments.bars) : std::nullopt);
     return song_tool_print(std::cout, arguments.withShow);
 }
 

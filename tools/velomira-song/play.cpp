@@ -35,48 +35,6 @@ bool read_bar(const std::string& text, int64_t& bar)
     return parse_decimal(text, bar) && bar >= 0;
 }
 
-// "A:B" into bars, 0 <= A < B; their range is checked against the song later.
-int read_loop(const std::string& text, int64_t& first, int64_t& end, std::string& message)
-{
-    const size_t colon = text.find(':');
-    int64_t a = 0, b = 0;
-    if (colon == std::string::npos || !read_bar(text.substr(0, colon), a) || !read_bar(text.substr(colon + 1), b) ||
-        b <= a) {
-        message = "--loop " + text + ": give bars A:B, decimal numbers with 0 <= A < B (bar B is not played)";
-        return -1;
-    }
-    first = a;
-    end = b;
-    return 0;
-}
-
-int read_tracks(const char* option, const std::string& list, uint32_t& mask, std::string& message)
-{
-    if (take_parse_tracks(list, mask, message) == 0)
-        return 0;
-    message = std::string(option) + " " + list + ": " + message;
-    return -1;
-}
-
-// The tracks heard: all, or the soloed ones, less the muted ones; a track
-// both soloed and muted is a contradiction.
-int read_heard(const PlayArguments& arguments, uint32_t& heard, std::string& message)
-{
-    uint32_t solo = 0, mute = 0;
-    if ((arguments.solo && read_tracks("--solo", *arguments.solo, solo, message) < 0) ||
-        (arguments.mute && read_tracks("--mute", *arguments.mute, mute, message) < 0))
-        return -1;
-    if (const uint32_t both = solo & mute) {
-        int32_t t = 1;
-        while (!(both >> t & 1u))
-            ++t;
-        message = "--solo and --mute both name track " + std::to_string(t) + ": a track is either heard or not";
-        return -1;
-    }
-    heard = (arguments.solo ? solo : AllTracks) & ~mute;
-    return 0;
-}
-
 // Every bar given must be in the song: the last bar holds its last sample.
 int check_bars(const PlayOptions& options, const Take& take, std::string& message)
 {
@@ -103,7 +61,7 @@ int first_take(const PlayOptions& options, const std::string& name, Take& take)
         std::fprintf(stderr, "%s\n", message.c_str());
         return ExitFailure;
     }
-    if (check_bars(options, take, message) < 0) {
+    if (check_bars(options, take, message) < 0 || take_check_choice(options.tracks, take.played, message) < 0) {
         std::fprintf(stderr, "velomira-song: %s\n", message.c_str());
         return ExitUsage;
     }
@@ -163,11 +121,13 @@ int play_loop(const PlayOptions& options, const std::string& name, Terminal& ter
         terminal_stop_if_asked(terminal);
         terminal_take_keys(terminal);
         pollfd fds[2] = {{terminal.raw ? STDIN_FILENO : -1, POLLIN, 0}, {watch.fd, POLLIN, 0}};
-        poll(fds, 2, StatusIntervalMs);
+        const int settle = file_watch_wait_ms(watch);
+        poll(fds, 2, settle >= 0 ? std::min(settle, StatusIntervalMs) : StatusIntervalMs);
         terminal_read_keys(terminal, *Player.take, quit);
         render_on_save(render, watch, options, name);
         render_collect(render, options, name, terminal.drawing, problem);
-        terminal_draw_status(terminal, *Player.take, options.heard, problem);
+        terminal_draw_status(terminal, *Player.take, options.heard,
+                             problem.empty() ? Player.take->warning : problem, problem.empty());
         if (Player.finished && !options.watch)
             quit = true;
     }
@@ -224,14 +184,18 @@ int play_read_options(const PlayArguments& arguments, PlayOptions& options, std:
         message = "--from " + *arguments.from + ": give a bar, a decimal number from 0 to the song's last bar";
         return -1;
     }
-    if (arguments.loop && read_loop(*arguments.loop, options.loopFirst, options.loopEnd, message) < 0)
+    if (arguments.loop && take_read_bars("--loop", *arguments.loop, options.loopFirst, options.loopEnd, message) < 0)
         return -1;
     if (arguments.from && arguments.loop && (options.from < options.loopFirst || options.from >= options.loopEnd)) {
         message = "--from " + *arguments.from + " is outside --loop " + *arguments.loop + ": start in bars " +
                   std::to_string(options.loopFirst) + " to " + std::to_string(options.loopEnd - 1);
         return -1;
     }
-    return read_heard(arguments, options.heard, message);
+    if (take_read_choice(arguments.solo ? &*arguments.solo : nullptr, arguments.mute ? &*arguments.mute : nullptr,
+                         options.tracks, message) < 0)
+        return -1;
+    options.heard = options.tracks.heard();
+    return 0;
 }
 
 int song_tool_play(const PlayOptions& options)

@@ -47,6 +47,7 @@ struct PlayOptions {
     int64_t from = -1;           // bar to start at; -1: the start (or the loop's start)
     int64_t loopFirst = -1;      // --loop A:B repeats bars A to B-1; -1: no loop
     int64_t loopEnd = -1;
+    TrackChoice tracks;          // --solo and --mute
     uint32_t heard = AllTracks;  // bit t set: track t is in the mix
     bool watch = false;
 };

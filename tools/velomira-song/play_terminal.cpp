@@ -204,14 +204,20 @@ std::string meters(const Take& take, int32_t position, uint32_t heard, bool utf8
 
 // The status line in at most width columns: everything when it fits, then
 // without the key hints, then without the meters, then cut.
-std::string status_text(const Take& take, uint32_t heard, bool utf8, size_t width)
+// "> bar 3:04  0:05.1/0:16.0": pause or play, the bar and row, the time.
+std::string status_clock(const Take& take, int32_t position)
 {
-    const int32_t position = std::min(Player.position.load(), take.length());
     const int32_t bar = take.bar_of(position);
     const int32_t row = (position - take.bar_start(bar)) / std::max(take.rowLength, 1);
     char head[64];
     std::snprintf(head, sizeof head, "%s bar %d:%02d  ", Player.paused ? "||" : "> ", bar, row);
-    const std::string clock = head + clock_text(position) + "/" + clock_text(take.length());
+    return head + clock_text(position) + "/" + clock_text(take.length());
+}
+
+std::string status_text(const Take& take, uint32_t heard, bool utf8, size_t width)
+{
+    const int32_t position = std::min(Player.position.load(), take.length());
+    const std::string clock = status_clock(take, position);
     const std::string withMeters = clock + "  " + meters(take, position, heard, utf8);
     const std::string full = withMeters + "  space pause  " + (utf8 ? "\u2190/\u2192" : "<-/->") + " bar  q quit";
     for (const std::string* line : {&full, &withMeters})
@@ -222,13 +228,21 @@ std::string status_text(const Take& take, uint32_t heard, bool utf8, size_t widt
 
 }   // namespace
 
-// The status line, or the first line of the last bad save's message. The
-// last column is left free: a line that fills it would wrap on some terminals.
-void terminal_draw_status(Terminal& terminal, const Take& take, uint32_t heard, const std::string& problem)
+// The status line, or the first line of the last bad save's message, or
+// the status's clock followed by the take's first warning. The last column
+// is left free: a line that fills it would wrap on some terminals.
+void terminal_draw_status(Terminal& terminal, const Take& take, uint32_t heard, const std::string& message,
+                          bool playing)
 {
     const size_t width = std::max<size_t>(terminal_width(), 2) - 1;
-    const std::string line = problem.empty() ? status_text(take, heard, terminal.utf8, width)
-                                             : cut(problem.substr(0, problem.find('\n')), width);
+    const std::string first = message.substr(0, message.find('\n'));
+    std::string line;
+    if (message.empty())
+        line = status_text(take, heard, terminal.utf8, width);
+    else if (playing)
+        line = cut(status_clock(take, std::min(Player.position.load(), take.length())) + "  " + first, width);
+    else
+        line = cut(first, width);
     draw_line(terminal, line, width);
 }
 

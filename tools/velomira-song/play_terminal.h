@@ -50,6 +50,8 @@ void terminal_release(Terminal& terminal);
 void terminal_stop_if_asked(Terminal& terminal);
 // The keys waiting, never more; quit set by q.
 void terminal_read_keys(const Terminal& terminal, const Take& take, bool& quit);
-// The status line, or the first line of problem (the last bad save's
-// message) when there is one.
-void terminal_draw_status(Terminal& terminal, const Take& take, uint32_t heard, const std::string& problem);
+// The status line when message is empty; otherwise its first line: alone
+// (the last bad save's message), or after the clock when playing (the
+// take's first warning).
+void terminal_draw_status(Terminal& terminal, const Take& take, uint32_t heard, const std::string& message,
+                          bool playing);

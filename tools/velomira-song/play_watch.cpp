@@ -1,6 +1,7 @@
 #include "play_watch.h"
 
 #include "driver/file_watch.h"
+#include "driver/score_check.h"
 #include "synth/score_file.h"
 #include "tools/common/signals.h"
 
@@ -69,7 +70,18 @@ int play_render_take(const PlayOptions& options, const std::string& name, Take& 
     std::string text;
     if (score_read(options.song, text, message) < 0)
         return -1;
-    return take_render(name, text, 0, options.heard, take, message);
+    // The checker's first word on a line, before the render (it parses
+    // into the Song too).
+    std::string warning;
+    for (const ScoreFinding& f : score_check_text(text).findings)
+        if (!f.finding.rejection && f.finding.line > 0) {
+            warning = score_message(name, text, score_line_starts(text), f.finding);
+            break;
+        }
+    if (take_render(name, text, 0, options.heard, take, message) < 0)
+        return -1;
+    take.warning = warning;
+    return 0;
 }
 
 void play_place_loop()

@@ -1,5 +1,7 @@
 #include "song_tool.h"
 
+#include "levels.h"
+
 #include "playback/playback.h"
 #include "driver/demo.h"
 #include "driver/score_check.h"
@@ -89,15 +91,20 @@ void report_rejections(const Score& score, const std::string& song, const std::v
 // The parsed song rendered block by block into file, with the progress bar
 // on a terminal; false with error set when a write fails or a signal ends
 // the run.
-bool write_samples(SNDFILE* file, const std::string& out, int64_t samples, bool progress, std::string& error)
+bool write_samples(SNDFILE* file, const std::string& out, int64_t samples, uint32_t heard, bool progress,
+                   Levels& levels, std::string& error)
 {
     Progress bar;
     progress_start(bar, progress, "velomira-song render", "samples", "", samples);
-    std::vector<int16_t> block(Block);
+    std::vector<int16_t> block(Block), whole(Block);
     bool written = true;
     for (int64_t done = 0; done < samples; done += Block) {
         const int32_t n = int32_t(std::min<int64_t>(Block, samples - done));
-        synth_render(block.data(), n);
+        if (heard == AllTracks)
+            synth_render(block.data(), n);
+        else
+            synth_render_heard(whole.data(), block.data(), n, heard);
+        levels_count(levels, block.data(), n, done);
         written = sf_write_short(file, block.data(), n) == n;
         if (signals_ending()) {
             error = "interrupted; " + out + " not written";
@@ -122,10 +129,40 @@ bool ends_with_nocase(const std::string& s, const std::string& tail)
                       [](char a, char b) { return std::tolower((unsigned char)a) == std::tolower((unsigned char)b); });
 }
 
+std::string counted(int64_t n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The levels of a valid score as play hears it; the number of warnings said.
+int32_t report_levels(const Score& score, std::ostream& out)
+{
+    Take take;
+    std::string message;
+    if (take_render(score.name, score.text, 0, AllTracks, take, message) < 0) {
+        // The take's own refusal (instruments too long to render quickly).
+        const size_t reason = message.find("error: ");
+        out << score.name << ": levels not measured: "
+            << (reason == std::string::npos ? message : message.substr(reason + 7)) << "\n";
+        return 0;
+    }
+    const Levels levels = levels_measure(score.name, score.text, take);
+    std::string report = levels_report(levels);
+    for (size_t at = 0, end; at < report.size(); at = end + 1) {
+        end = std::min(report.find('\n', at), report.size());
+        out << score.name << ": " << report.substr(at, end - at) << "\n";
+    }
+    const std::string warning = levels_clip_warning(levels);
+    if (warning.empty())
+        return 0;
+    out << score_message(score.name, score.text, {}, {0, "", warning, false}) << "\n";
+    return 1;
+}
+
 }   // namespace
 
 int song_tool_render(const std::string& song, const std::string& out, int64_t samples, bool progress,
-                     std::ostream& err)
+                     std::ostream& err, const TrackChoice& tracks)
 {
     if (samples < 1 || samples > MaxRenderSamples) {
         err << "length must be 1 to " << MaxRenderSamples << " samples (one hour)\n";
@@ -151,13 +188,19 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         report_rejections(score, song, notes, err);
         return ExitFailure;
     }
+    if (take_check_choice(tracks, song_played_tracks(), error) < 0) {
+        err << "velomira-song: " << error << "\n";
+        return ExitUsage;
+    }
+    song_bar_follow(Song.RowLength);
     const int format = ends_with_nocase(out, ".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV;
     SNDFILE* file = sound_output_open(output.file, format, 1, SongSampleRate, samples, error);
     if (!file) {
         err << "cannot write " << out << ": " << error << "\n";
         return ExitFailure;
     }
-    bool written = write_samples(file, out, samples, progress, error);
+    Levels levels;
+    bool written = write_samples(file, out, samples, tracks.heard(), progress, levels, error);
     const int closed = sf_close(file);
     if (closed != 0 && written) {
         error = "cannot write " + out + ": " + sf_error_number(closed);
@@ -167,6 +210,8 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         err << error << "\n";
         return ExitFailure;
     }
+    if (const std::string clipping = levels_clip_line(levels); !clipping.empty())
+        err << out << ": " << clipping << "\n";
     return 0;
 }
 
@@ -224,12 +269,16 @@ int song_tool_check_text(const std::string& name, const std::string& text, std::
     const std::vector<size_t> starts = score_line_starts(text);
     for (const ScoreFinding& f : check.findings)
         print_diagnostic(score, starts, f.finding, out, f.times);
-    if (check.valid)
-        out << score.name << ": valid, " << check.played << " tracks played, " << check.warnings
-            << (check.warnings == 1 ? " warning\n" : " warnings\n");
-    else
+    if (!check.valid) {
         out << score.name << ": rejected\n";
-    return check.valid ? 0 : 1;
+        return 1;
+    }
+    int32_t warnings = check.warnings;
+    if (check.played > 0)
+        warnings += report_levels(score, out);
+    out << score.name << ": valid, " << counted(check.played, "track", "tracks") << " played, "
+        << counted(warnings, "warning", "warnings") << "\n";
+    return 0;
 }
 
 int song_tool_print(std::ostream& out, bool withShow)

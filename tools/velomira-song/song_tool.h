@@ -7,6 +7,7 @@
 #pragma once
 
 #include "playback/playback.h"
+#include "take.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -19,10 +20,13 @@ inline constexpr int64_t MaxRenderSamples = int64_t(3600) * SongSampleRate;   //
 
 // Renders song ("-" for the embedded score) with synth_render into out, a
 // 44100 Hz mono 16-bit WAV, or FLAC when out ends in ".flac" ("-": a WAV on
-// standard output). The file appears only when complete. progress: a
-// progress bar on stderr, when that is a terminal (tools/common/progress.h).
+// standard output): the mix of the tracks chosen (a stem, with --solo), bit
+// for bit what play hears of them. The file appears only when complete.
+// progress: a progress bar on stderr, when that is a terminal
+// (tools/common/progress.h). When the mix clips, one line on err says how
+// much and where.
 int song_tool_render(const std::string& song, const std::string& out, int64_t samples, bool progress,
-                     std::ostream& err);
+                     std::ostream& err, const TrackChoice& tracks = {});
 
 // Whether out may be written with a score read from song: not the score
 // itself (through any link), a file name (not a folder's), ending in one of
@@ -38,10 +42,12 @@ std::string song_tool_output_path(const std::string& out);
 // drop or neutralise, with line numbers. 0 when the song is valid, 1 when not.
 int song_tool_check(const std::string& song, std::ostream& out);
 
-// The same report for a score already in memory (name is used in messages):
-// no file, and nothing rendered, so its time and memory stay small for any
-// text. Lines are quoted cut to 120 characters; a finding repeated on one
-// line is reported once with its count.
+// The same report for a score already in memory (name is used in messages),
+// in line order; lines are quoted cut to 120 characters, and a finding
+// repeated on one line is reported once with its count. A valid score that
+// plays is then rendered once (as play hears it) for its levels: the peaks,
+// the clipping and the loudness (levels.h), with a warning when the mix
+// clips. A score whose instruments would take long to render is not.
 int song_tool_check_text(const std::string& name, const std::string& text, std::ostream& out);
 
 // Writes the embedded score; withShow: followed by the built-in show as

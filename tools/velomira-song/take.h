@@ -25,6 +25,7 @@ struct Take {
     int32_t played = 0;             // tracks 1..played sound
     int32_t rowLength = 0;          // samples per row; 0 for a song without tempo
     BarClockState clock;            // the show's bars at the score's tempo
+    std::string warning;            // the first warning about a line of the score, if any
     int32_t length() const { return int32_t(samples.size()); }
     // First sample of a bar, as the show counts bars (song_bar); the take's
     // length for a bar past its end.
@@ -36,14 +37,34 @@ struct Take {
 };
 
 // Parses text (named `name` in messages) from a fresh synthesizer and renders
-// `length` samples with the tracks whose bit is set in heard; length 0: as
-// long as the demo pre-renders at the score's tempo (to its bar 61). On a
+// `length` samples with the tracks whose bit is set in heard; length 0: the
+// score's own length, to the start of its show's end bar, or one bar past the
+// bar of its last row when its music stops earlier and no show line sets the
+// end (never past the demo's bar 61). On a
 // rejected score, one whose instruments together are longer than
 // MaxTakeInstrumentSamples, or one longer than ten minutes, returns -1 with
 // the message; take is then unchanged. May throw std::bad_alloc.
 int take_render(const std::string& name, const std::string& text, int32_t length, uint32_t heard, Take& take,
                 std::string& message);
 
-// Parses "3,5,7" (decimal numbers) into a track mask (tracks 1 to 29); -1
-// with a message.
-int take_parse_tracks(const std::string& list, uint32_t& mask, std::string& message);
+// "A:B" into bars, decimal, 0 <= A < B; -1 with a message naming option.
+// The range is checked against a take by its user.
+int take_read_bars(const char* option, const std::string& text, int64_t& first, int64_t& end, std::string& message);
+
+// The tracks chosen by --solo and --mute (play and render take the same).
+struct TrackChoice {
+    uint32_t solo = 0, mute = 0;   // bit t: track t named
+    bool soloGiven = false;
+    std::string soloText, muteText;   // as written, for messages
+    // All tracks, or the soloed ones, less the muted ones.
+    uint32_t heard() const { return (soloGiven ? solo : ~0u) & ~mute; }
+};
+
+// Reads the lists as written ("3,5,7", decimal, tracks 1 to 29); a list not
+// given is nullptr. -1 with a message naming the option: a number that is
+// not a track, or a track both soloed and muted.
+int take_read_choice(const std::string* solo, const std::string* mute, TrackChoice& choice, std::string& message);
+
+// Every track named must be played by the score (tracks 1..played); -1
+// with a message naming the option and the tracks the score plays.
+int take_check_choice(const TrackChoice& choice, int32_t played, std::string& message);
