@@ -17,7 +17,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -247,6 +249,20 @@ TEST_F(SongPlay, WatchSwitchesToEachGoodSaveWithoutAGap)
     ASSERT_TRUE(played(2));
     save(dir / "real" / "score.txt", ScoreB);
     ASSERT_TRUE(played(3));
+    {
+        // Written in two halves with a pause: the first half alone (a track
+        // playing pattern 0) is never taken.
+        const size_t cut = ScoreB.find("t2:p") + 4;
+        std::ofstream halves(dir / "real" / "score.txt");
+        halves << ScoreB.substr(0, cut) << std::flush;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        halves << ScoreB.substr(cut);
+    }
+    // A save with a warning plays, and says its first warning.
+    save(dir / "real" / "score.txt", ScoreB + "p7:cb5\n");
+    EXPECT_TRUE(wait_until([&] {
+        return read_file(dir / "err").find("song.txt:8: warning: \"cb5\" is not a note") != std::string::npos;
+    })) << read_file(dir / "err");
     std::ofstream(dir / "real" / "score.txt") << "bpm:125\ni1:kantti,2,5,30,2300,0,0\nt1:p9,loop\n";   // as cp does
     EXPECT_TRUE(wait_until([&] {
         return read_file(dir / "err").find("song.txt:3: error: track 1 plays pattern 9") != std::string::npos;
@@ -256,6 +272,7 @@ TEST_F(SongPlay, WatchSwitchesToEachGoodSaveWithoutAGap)
     ASSERT_TRUE(played(4.5));
     watching.signal(SIGINT);
     EXPECT_EQ(watching.finish(), 128 + SIGINT);
+    EXPECT_EQ(read_file(dir / "err").find("pattern 0"), std::string::npos) << read_file(dir / "err");
 
     const std::vector<int16_t> got = heard();
     ASSERT_GT(got.size(), size_t(44100 * 4));

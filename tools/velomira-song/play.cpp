@@ -221,6 +221,8 @@ int song_tool_play(const PlayOptions& options)
     Render render;
     Terminal terminal;
     terminal_open(terminal);
+    if (!terminal.drawing && !Player.take->warning.empty())
+        std::fprintf(stderr, "%s\n", Player.take->warning.c_str());
     SDL_PauseAudio(0);
     const int status = play_loop(options, name, terminal, watch, render);
     if (render.running)

@@ -112,6 +112,8 @@ void render_collect(Render& render, const PlayOptions& options, const std::strin
     if (render.result == 0) {
         swap_take(render.take);
         problem.clear();
+        if (!statusShown && !Player.take->warning.empty())
+            std::fprintf(stderr, "%s\n", Player.take->warning.c_str());
     } else {
         problem = render.message;
         if (!statusShown)

@@ -50,7 +50,8 @@ void play_place_loop();
 void render_on_save(Render& render, FileWatch& watch, const PlayOptions& options, const std::string& name);
 
 // A finished render: its take swapped in and problem cleared, or its
-// message made the problem (and printed on stderr when no status line shows
-// it, statusShown false); then the save that came meanwhile, if any.
+// message made the problem; either printed on stderr (the take's first
+// warning, or the message) when no status line shows it, statusShown
+// false. Then the save that came meanwhile, if any.
 void render_collect(Render& render, const PlayOptions& options, const std::string& name, bool statusShown,
                     std::string& problem);
