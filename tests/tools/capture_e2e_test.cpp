@@ -465,8 +465,8 @@ TEST_F(CaptureEndToEnd, ScaledPicturesArePixelsRepeated)
     EXPECT_EQ(video.size(), header.size() + 6 + size_t(FramePixels) * 4 * 3 / 2);
 }
 
-// The storyboard: a 4-column grid of half-size stills, each the frame where a
-// keyframe row begins, with a label drawn under it.
+// The storyboard: a title, then a 4-column grid of half-size stills, one
+// from each keyframe section, with a label drawn under each.
 TEST_F(CaptureEndToEnd, StoryboardShowsEachKeyframeSection)
 {
     std::vector<SheetStill> stills = sheet_stills(75);
@@ -483,26 +483,36 @@ TEST_F(CaptureEndToEnd, StoryboardShowsEachKeyframeSection)
     ASSERT_TRUE(png_read_paletted((dir / name).string(), still, error)) << error;
     int32_t rows = (int32_t(stills.size()) + SheetColumns - 1) / SheetColumns;
     ASSERT_EQ(board.width, SheetColumns * 320);
-    ASSERT_EQ(board.height, rows * SheetCellHeight);
+    ASSERT_EQ(board.height, SheetTitleHeight + rows * SheetCellHeight);
     // Cell 1 (top row, second column) is that frame halved by 2x2 averages.
     size_t differing = 0;
     for (int32_t y = 0; y < 240; ++y)
         for (int32_t x = 0; x < 320; ++x) {
             const uint8_t* p = still.pixels.data() + 2 * y * FrameWidth + 2 * x;
             int want = (p[0] + p[1] + p[FrameWidth] + p[FrameWidth + 1] + 2) / 4;
-            differing += board.pixels[size_t(y * board.width + 320 + x)] != want;
+            differing += board.pixels[size_t((SheetTitleHeight + y) * board.width + 320 + x)] != want;
         }
     EXPECT_EQ(differing, 0u);
-    // Its label strip has text in it; the unused last cell stays black.
-    size_t lit = 0, unused = 0;
-    for (int32_t y = 240; y < SheetCellHeight; ++y)
+    // The title and its label strip have text in them; every cell shows a
+    // picture (the show's start, a cut and its end used to give black cells).
+    size_t title = 0, lit = 0;
+    for (int32_t y = 0; y < SheetTitleHeight; ++y)
+        for (int32_t x = 0; x < board.width; ++x)
+            title += board.pixels[size_t(y * board.width + x)] != 0;
+    for (int32_t y = SheetTitleHeight + 240; y < SheetTitleHeight + SheetCellHeight; ++y)
         for (int32_t x = 320; x < 640; ++x)
             lit += board.pixels[size_t(y * board.width + x)] != 0;
-    for (int32_t y = board.height - SheetCellHeight; y < board.height; ++y)
-        for (int32_t x = board.width - 320; x < board.width; ++x)
-            unused += board.pixels[size_t(y * board.width + x)] != 0;
+    EXPECT_GT(title, 1000u);
     EXPECT_GT(lit, 100u);
-    EXPECT_EQ(unused, 0u);
+    for (size_t cell = 0; cell < stills.size(); ++cell) {
+        size_t shown = 0;
+        const int32_t top = SheetTitleHeight + int32_t(cell / SheetColumns) * SheetCellHeight;
+        const int32_t left = int32_t(cell % SheetColumns) * SheetCellWidth;
+        for (int32_t y = top; y < top + SheetPictureHeight; ++y)
+            for (int32_t x = left; x < left + SheetCellWidth; ++x)
+                shown += board.pixels[size_t(y * board.width + x)] > 64;
+        EXPECT_GT(shown, 2000u) << "cell " << cell << " is (nearly) black";
+    }
 }
 
 } // namespace

@@ -2,8 +2,8 @@
 // labels and look's ruler and lane names. Glyphs are 5 x 7 pixels on an
 // advance of 6, drawn at a whole scale (each font pixel a scale x scale
 // square), so a picture needs no font library and a paletted one keeps to
-// its own colours. It holds what those labels use: the digits, '.' and the
-// letters a b f h i m o r s t w x; any other character (a space) draws
+// its own colours. It holds the digits, the letters (capitals drawn as small
+// letters) and . : , - _ / ( ) +; any other character (a space) draws
 // nothing and still advances.
 //
 // font_text_width for layout (label spacing), font_draw to draw: it calls

@@ -387,7 +387,8 @@ bool play_frames(const Options& options, Outputs& outputs, const Plan& plan, She
     size_t nextStill = 0;
     if (!outputs.sheet.name.empty()) {
         stills = sheet_stills(options.fps);
-        sheet_start(sheet, int32_t(stills.size()));
+        sheet_start(sheet, int32_t(stills.size()),
+                    sheet_title(options.song.empty() ? "the demo" : score_name(options.song), options.fps));
     }
 
     static uint8_t pixels[FramePixels];

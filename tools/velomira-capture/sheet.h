@@ -1,8 +1,10 @@
-// The storyboard: one still from each keyframe section of the show (the
-// frame in which each keyframe row's first bar begins, plus the last frame),
-// at half size in a grid, each labelled with its bar and show time in the
-// tools' small bitmap font (tools/common/font.h), so the picture stays
-// paletted with the show's own colours.
+// The storyboard: a title line (the score, its tempo, its sections and the
+// show's length), then one still from each keyframe section of the show (two
+// beats into the section, or a quarter into a shorter one, so that each
+// shows the section's own look rather than the cut into it), at half size
+// in a grid, each labelled with its bar and show time in the tools' small
+// bitmap font (tools/common/font.h), so the picture stays paletted with the
+// show's own colours.
 //
 // The rows are the script being played (show/script.h: the score's own, or
 // the built-in one). Order of use: once the score is loaded, sheet_stills
@@ -25,6 +27,7 @@ inline constexpr int32_t SheetCellWidth = 320;
 inline constexpr int32_t SheetPictureHeight = 240;
 inline constexpr int32_t SheetLabelHeight = 20;
 inline constexpr int32_t SheetCellHeight = SheetPictureHeight + SheetLabelHeight;
+inline constexpr int32_t SheetTitleHeight = 28;
 inline constexpr int32_t SheetWidth = SheetColumns * SheetCellWidth;
 
 struct Sheet {
@@ -34,8 +37,11 @@ struct Sheet {
 
 // The frames a storyboard shows at a frame rate, in order, without repeats.
 std::vector<SheetStill> sheet_stills(int32_t fps);
-// An empty (black) grid for count stills.
-void sheet_start(Sheet& sheet, int32_t count);
+// The title line for the score called name (the bar clock and the script
+// being played give the rest).
+std::string sheet_title(const std::string& name, int32_t fps);
+// An empty (black) grid for count stills under the title.
+void sheet_start(Sheet& sheet, int32_t count, const std::string& title);
 // Puts a 640x480 frame, halved (2x2 averages), into cell index with the label
 // "bar B  S.SS s".
 void sheet_place(Sheet& sheet, int32_t index, const uint8_t* pixels, int32_t bar, int32_t ms);
