@@ -95,7 +95,9 @@ function check(text) {
     data.songSamples = String(engine.samples());
     data.renders = String(studio.renders);
     const warnings = findings.length;
-    setStatus('valid, ' + engine.tracks() + ' tracks played, ' + warnings + (warnings === 1 ? ' warning' : ' warnings') +
+    const tracks = engine.tracks();
+    setStatus('valid, ' + tracks + (tracks === 1 ? ' track' : ' tracks') + ' played, ' + warnings +
+              (warnings === 1 ? ' warning' : ' warnings') +
               '; rendered in ' + data.editMs + ' ms', 'valid');
   } else {
     setStatus('rejected, ' + errors.length + (errors.length === 1 ? ' error' : ' errors') +
