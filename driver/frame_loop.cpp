@@ -8,7 +8,9 @@
 
 #include <SDL.h>
 
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -55,8 +57,31 @@ void draw_frame(SDL_Surface* screen, uint32_t t0)
 
 } // namespace
 
+namespace {
+
+// SDL's disk driver sleeps SDL_DISKAUDIODELAY ms after every buffer, read
+// with atoi: a negative value sleeps for weeks, and the audio thread can
+// then never be closed. Anything but 0 to 60000 ms is dropped, and said.
+void check_disk_audio_delay()
+{
+    const char* delay = std::getenv("SDL_DISKAUDIODELAY");
+    if (!delay)
+        return;
+    int32_t ms = -1;
+    const char* end = delay + std::strlen(delay);
+    const auto [at, error] = std::from_chars(delay, end, ms);
+    if (error == std::errc() && at == end && at != delay && ms >= 0 && ms <= 60000)
+        return;
+    std::fprintf(stderr, "SDL_DISKAUDIODELAY=%s: not a delay in milliseconds (0 to 60000); SDL's default is used\n",
+                 delay);
+    unsetenv("SDL_DISKAUDIODELAY");
+}
+
+}   // namespace
+
 bool frame_loop_open_audio_device(int32_t frames, AudioCallback callback, std::string& reason)
 {
+    check_disk_audio_delay();
     SDL_AudioSpec want;
     std::memset(&want, 0, sizeof want);
     want.freq = SongSampleRate;

@@ -284,7 +284,7 @@ void Parser::instrument(const char* head, Cursor& cursor)
         ++count;
     if (count < 6) {
         note("an instrument line needs a waveform and five numbers (attack, decay, sustain, "
-             "release, ring), only " + std::to_string(count) + " fields given",
+             "release, ring), only " + std::to_string(count) + (count == 1 ? " field given" : " fields given"),
              true);
         return;
     }

@@ -4,6 +4,8 @@
 
 // The longest link offered; past it the score goes as a file.
 export const MaxLinkBytes = 8 * 1024;
+// The largest score a link may hold once inflated, as for the tools' files.
+const MaxScoreBytes = 16 << 20;
 
 async function streamBytes(bytes, transform) {
   const stream = new Blob([bytes]).stream().pipeThrough(transform);
@@ -23,7 +25,21 @@ export async function decodeFragment(hash) {
   if (!match) return null;
   const base64 = match[1].replace(/-/g, '+').replace(/_/g, '/');
   const bytes = Uint8Array.from(atob(base64 + '='.repeat((4 - base64.length % 4) % 4)), (c) => c.charCodeAt(0));
-  return new TextDecoder().decode(await streamBytes(bytes, new DecompressionStream('deflate-raw')));
+  // A short link can inflate to gigabytes: no more than the tools' largest score.
+  const reader = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate-raw')).getReader();
+  const parts = [];
+  let size = 0;
+  for (;;) {
+    const { done, value } = await reader.read();
+    if (done) break;
+    size += value.length;
+    if (size > MaxScoreBytes) {
+      reader.cancel();
+      throw new Error('it holds more than 16 MB');
+    }
+    parts.push(value);
+  }
+  return new TextDecoder().decode(await new Blob(parts).arrayBuffer());
 }
 
 // { player, studio } links to the score, or { tooLarge: bytes } when the
