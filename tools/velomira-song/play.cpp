@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr int32_t DeviceFrames = 2048;   // 46 ms: keys and saves are heard quickly
+constexpr int32_t DeviceFrames = 1024;   // 23 ms: keys and saves are heard quickly
 constexpr int StatusIntervalMs = 50;
 
 // A bar number as written: decimal, 0 or more.
