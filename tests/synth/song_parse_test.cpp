@@ -228,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
         Rejection{"bpm:", "line 1 (bpm:): the tempo line has no value"},
         Rejection{"bpm:9999999", "line 1 (bpm:9999999): tempo 9999999 is too fast: a row would be shorter than one sample"},
         Rejection{"bpm:99999999999999999999", "line 1 (bpm:99999999999999999999): tempo 99999999999999999999 is too fast: a row would be shorter than one sample"},
-        Rejection{"bpm:125\ni1:saha,1,1,1,1", "line 2 (i1:saha,1,1,1,1): an instrument line needs a waveform and five numbers (attack, decay, sustain, release, modRate), only 5 fields given"},
+        Rejection{"bpm:125\ni1:saha,1,1,1,1", "line 2 (i1:saha,1,1,1,1): an instrument line needs a waveform and five numbers (attack, decay, sustain, release, ring), only 5 fields given"},
         Rejection{"bpm:125\ni1:saha,1,-1,1,1,0", "line 2 (i1:saha,1,-1,1,1,0): decay -1 is negative"},
         Rejection{"bpm:125\ni1:saha,0,1,1,0,0", "line 2 (i1:saha,0,1,1,0,0): attack and release are both 0 (one of them must be at least 1)"},
         Rejection{"bpm:125\ni1:saha,16777216,0,0,1,0", "line 2 (i1:saha,16777216,0,0,1,0): the sound is 16777218 samples long; the longest is 16777216"},

@@ -254,15 +254,15 @@ std::string song_tool_output_path(const std::string& out)
     return out == "-" ? "/dev/stdout" : out;
 }
 
-int song_tool_check(const std::string& song, std::ostream& out)
+int song_tool_check(const std::string& song, std::ostream& out, bool levels)
 {
     Score score = read_score(song, out);
     if (!score.readable)
         return 1;
-    return song_tool_check_text(score.name, score.text, out);
+    return song_tool_check_text(score.name, score.text, out, levels);
 }
 
-int song_tool_check_text(const std::string& name, const std::string& text, std::ostream& out)
+int song_tool_check_text(const std::string& name, const std::string& text, std::ostream& out, bool levels)
 {
     const Score score = {name, text, true};
     const ScoreCheck check = score_check_text(text);
@@ -274,7 +274,7 @@ int song_tool_check_text(const std::string& name, const std::string& text, std::
         return 1;
     }
     int32_t warnings = check.warnings;
-    if (check.played > 0)
+    if (levels && check.played > 0)
         warnings += report_levels(score, out);
     out << score.name << ": valid, " << counted(check.played, "track", "tracks") << " played, "
         << counted(warnings, "warning", "warnings") << "\n";

@@ -40,15 +40,16 @@ std::string song_tool_output_path(const std::string& out);
 
 // Parses song and reports every rejection and everything the format would
 // drop or neutralise, with line numbers. 0 when the song is valid, 1 when not.
-int song_tool_check(const std::string& song, std::ostream& out);
+int song_tool_check(const std::string& song, std::ostream& out, bool levels = true);
 
 // The same report for a score already in memory (name is used in messages),
 // in line order; lines are quoted cut to 120 characters, and a finding
 // repeated on one line is reported once with its count. A valid score that
 // plays is then rendered once (as play hears it) for its levels: the peaks,
 // the clipping and the loudness (levels.h), with a warning when the mix
-// clips. A score whose instruments would take long to render is not.
-int song_tool_check_text(const std::string& name, const std::string& text, std::ostream& out);
+// clips. A score whose instruments would take long to render is not;
+// levels false: no score is (the findings alone, in a few microseconds).
+int song_tool_check_text(const std::string& name, const std::string& text, std::ostream& out, bool levels = true);
 
 // Writes the embedded score; withShow: followed by the built-in show as
 // show lines (show/script.h), which play the same pictures.

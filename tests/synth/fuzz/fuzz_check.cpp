@@ -24,7 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != ssize_t(size))
         std::abort();
     std::ostringstream report;
-    const int status = song_tool_check(path, report);
+    // Without the levels: they render the whole song, seconds under the
+    // sanitizers, and read only what the render gives.
+    const int status = song_tool_check(path, report, false);
     // Every run ends with one summary line naming the score.
     if ((status != 0 && status != 1) || report.str().find(path + ": ") == std::string::npos)
         std::abort();
