@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+#include <sys/mman.h>
+#endif
+
 const char* const DemoVersion = VELOMIRA_VERSION;
 
 namespace {
@@ -176,12 +180,31 @@ void prerender_progress(void* context, int32_t done)
         prerender_dot(state, song_bar((Prerender.blocks + 1) * PrerenderBlockSamples));
 }
 
+// The pre-render is the first write to some ten megabytes of the SongBuffer,
+// each 4 KiB page of it a page fault the first time it is touched (costly
+// under virtualization). Linux may back the part that holds whole 2 MiB
+// stretches with huge pages instead, if asked: a few hundred faults fewer
+// per huge page. Only advice: the samples are the same either way.
+void prepare_song_pages(int32_t samples)
+{
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+    constexpr uintptr_t Huge = uintptr_t(2) << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(SongBuffer) + Huge - 1) & ~(Huge - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(SongBuffer + samples) & ~(Huge - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)samples;
+#endif
+}
+
 }   // namespace
 
 int32_t demo_prerender(std::FILE* dots)
 {
     Prerender = PrerenderState{};
     PrerenderDots state{dots};
+    prepare_song_pages(demo_prerender_blocks() * PrerenderBlockSamples);
     // The blocks the loop below would take, rendered on both cores; the
     // chunks of the two-thread render are blocks, so the dots come as each
     // block's bar is complete.

@@ -1,26 +1,30 @@
-// The two-thread render, as a pipeline of the sequencer's two stages
-// (mixer.h). The helper thread does the row steps and reads the playing
-// notes, chunk after chunk, into the chunk's rows; the calling thread puts
-// every track of a read chunk through its echo line into the chunk's sum,
-// in track order, and writes the chunk out. Voices belong to the helper,
-// echo lines to the calling thread; what the second stage needs of a voice
-// (its volume and echo switch during each run) travels with the rows.
+// The two-thread render: the song cut into blocks of whole chunks (peak
+// windows), which the two threads take in turn, each rendering every track
+// of its block and summing them in track order, exactly as synth_render does
+// for those samples; so every sample is bit-identical.
 //
-// The reading is the larger stage, so the helper reads only tracks 1..split
-// and the calling thread reads the rest itself, just before their echo
-// lines: the split starts at all tracks and then follows the measured work,
-// every few chunks moving by one track towards the thread that was idle.
-// On a machine whose other core is busy the helper may get little time;
-// the split then falls to 0 and the calling thread renders nearly alone.
+// What makes neighbouring blocks independent is the echo delay: a track's
+// line slot written at sample P is read back at P + EchoLength - 1, and a
+// block is at most (EchoLength - 1) / 2 samples long, so a block reads only
+// what blocks two or more before it wrote. A thread may therefore render
+// block b as soon as blocks 0..b-2 are complete, while the other thread
+// renders b-1 or b+1. Their accesses to the lines meet in one slot only: the
+// one block b's first sample writes, whose old value block b-1's last sample
+// still reads. Block b keeps that write aside (MixTargets::held) and it is
+// stored once block b-1 is complete, before any block that reads it begins.
 //
-// Every sample's sum is therefore 0.0 + v1 + v2 + ... in track order, the
-// same operations in the same order as synth_render, so every sample is
-// bit-identical. Both threads see every track, so neither splits a batch of
-// four note lanes (mixer.h) that one thread would read as one.
+// The voices are not shared: each thread walks the whole song with its own
+// copy, rendering its blocks and only stepping through the other's (rows and
+// note positions advance, nothing is read or mixed), so both copies pass
+// through the states a one-thread render would.
 //
-// Chunks live in a ring of slots, so the helper may run up to a ring ahead:
-// a busy machine that holds one thread back for a while costs no lock-step
-// waiting at every chunk.
+// Blocks are taken from a shared counter, so a thread that starts late or
+// runs slower simply takes fewer of them. A thread the machine takes away in
+// the middle of a block holds up the other until it returns, which on a busy
+// machine happens again and again: so once the calling thread has had to
+// sleep waiting for a block, the helper takes no more and the calling thread
+// renders the rest alone. The calling thread reports progress, in order, as
+// the completed prefix of the song grows.
 #include "synth/synth.h"
 
 #include "playback/playback.h"
@@ -30,24 +34,19 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
 constexpr int32_t ChunkSamples = PeakWindowSamples;   // a chunk is one peak window
-constexpr int32_t RingChunks = 16;
-constexpr int32_t BalanceChunks = 16;                 // chunks between two split decisions
-
-using Clock = std::chrono::steady_clock;
-
-struct ChunkSlot {
-    std::vector<float> rows;         // played rows of ChunkSamples: the notes read
-    std::vector<float*> row;         // row[t - 1]: track t's row
-    std::vector<NoteRun> runs;       // the chunk's runs, cut at row boundaries
-    int32_t split = 0;               // the helper read tracks 1..split
-    float sum[ChunkSamples];
-};
+constexpr int32_t HeldBlocks = 4;   // blocks whose first slots may wait to be stored at once: two
 
 struct ParallelRender {
     int16_t* out = nullptr;
@@ -56,11 +55,26 @@ struct ParallelRender {
     int32_t played = 0;
     uint32_t heard = AllTracks;
     float* peaks = nullptr;
+    SynthProgress progress = nullptr;
+    void* context = nullptr;
     int32_t chunks = 0;
-    std::vector<ChunkSlot> ring;
-    std::atomic<int32_t> read{0};      // chunks whose notes are read
-    std::atomic<int32_t> written{0};   // chunks written out; their slots are free
-    std::atomic<int64_t> mainIdle{0};  // the calling thread's time waiting for the helper, in ns
+    int32_t blockChunks = 0;
+    int32_t blocks = 0;
+    bool holdFirstSlots = false;        // two threads: a block's first slots wait for the block before it
+    std::atomic<int32_t> next{0};       // the next block to take
+    std::atomic<bool> alone{false};     // the helper takes no more blocks
+    std::atomic<int32_t> complete{0};   // blocks 0..complete-1 rendered and their first slots stored
+    std::mutex finishing;               // guards rendered, the storing of held slots and changes of complete
+    std::condition_variable completed;  // complete grew (for a thread that sleeps waiting for it)
+    std::vector<uint8_t> rendered;
+    float held[HeldBlocks][MaxVoices] = {};
+};
+
+// One thread's walk through the song.
+struct Renderer {
+    MixerWalk walk;
+    int32_t at = 0;   // samples of the job the walk has passed
+    float sum[ChunkSamples];
 };
 
 int32_t chunk_length(const ParallelRender& job, int32_t chunk)
@@ -68,99 +82,146 @@ int32_t chunk_length(const ParallelRender& job, int32_t chunk)
     return std::min(ChunkSamples, job.count - chunk * ChunkSamples);
 }
 
-ChunkSlot& slot(ParallelRender& job, int32_t chunk)
+// The tracks whose echo line has a slot for every song position.
+bool line_in_use(int32_t t)
 {
-    return job.ring[size_t(chunk % RingChunks)];
+    return Song.instruments[t].sampleLength != 0 && int64_t(Song.instruments[t].echoLine.size()) >= Song.EchoLength;
 }
 
-void wait_until_above(std::atomic<int32_t>& counter, int32_t value)
+// Waits until at least `blocks` blocks are complete; the calling thread
+// (the one with `reported`) reports progress meanwhile. It spins first: a
+// block takes some ten microseconds, much less than a sleep and a wake-up.
+// A wait of more than SpinLimit means the other thread is not running: the
+// calling thread then sleeps, and renders the rest alone.
+constexpr std::chrono::microseconds SpinLimit{200};
+
+void report(ParallelRender& job, int32_t* reported)
 {
-    for (int32_t seen; (seen = counter.load(std::memory_order_acquire)) <= value;)
-        counter.wait(seen, std::memory_order_acquire);
+    if (!reported || !job.progress)
+        return;
+    const int32_t done = std::min(job.chunks, job.complete.load(std::memory_order_acquire) * job.blockChunks);
+    for (; *reported < done; ++*reported)
+        job.progress(job.context, std::min((*reported + 1) * ChunkSamples, job.count));
 }
 
-// First stage of one chunk for tracks 1..split: row steps and notes, run by run.
-void read_chunk(ParallelRender& job, int32_t chunk, int32_t split)
+void wait_complete(ParallelRender& job, int32_t blocks, int32_t* reported)
 {
-    ChunkSlot& at = slot(job, chunk);
-    at.split = split;
-    const int32_t n = chunk_length(job, chunk);
-    const int32_t position = job.start + chunk * ChunkSamples;
-    at.runs.clear();
-    if (job.played == 0) {   // no tracks, perhaps no tempo: one silent run
-        at.runs.emplace_back();
-        at.runs.back().n = n;
+    std::chrono::steady_clock::time_point since;
+    for (int32_t spin = 0;; ++spin) {
+        const int32_t seen = job.complete.load(std::memory_order_acquire);
+        report(job, reported);
+        if (seen >= blocks)
+            return;
+        if (spin == 0)
+            since = std::chrono::steady_clock::now();
+        if (spin % 64 != 0 || std::chrono::steady_clock::now() - since < SpinLimit) {
+#if defined(__x86_64__) || defined(__i386__)
+            _mm_pause();
+#endif
+            continue;
+        }
+        if (reported)
+            job.alone.store(true, std::memory_order_relaxed);
+        // complete changes only under the mutex, so no growth is missed.
+        std::unique_lock<std::mutex> lock(job.finishing);
+        job.completed.wait(lock, [&]() { return job.complete.load(std::memory_order_relaxed) != seen; });
+    }
+}
+
+// Steps the walk through the song up to sample `to` of the job, rendering nothing.
+void skip_to(ParallelRender& job, Renderer& r, int32_t to)
+{
+    if (job.played == 0) {
+        r.at = to;
         return;
     }
     const int32_t rowLength = Song.RowLength;
-    for (int32_t i = 0; i < n;) {
-        const int32_t intoRow = (position + i) % rowLength;
-        if (intoRow == 0)
-            for (int32_t t = 1; t <= split; ++t)
-                mixer_row_step(t);
-        const int32_t run = std::min(n - i, rowLength - intoRow);
-        at.runs.emplace_back();
-        mixer_read_tracks(1, split, position + i, run, at.row.data(), i, at.runs.back());
-        at.runs.back().n = run;
-        at.runs.back().position = position + i;
-        at.runs.back().offset = i;
-        i += run;
+    while (r.at < to) {
+        const int32_t position = job.start + r.at;
+        mixer_row_steps(r.walk, 1, job.played, position);
+        const int32_t run = std::min(to - r.at, rowLength - position % rowLength);
+        mixer_skip_tracks(r.walk, 1, job.played, run);
+        r.at += run;
     }
 }
 
-// Second stage: the tracks through their echo lines into the sum, then out.
-void write_chunk(ParallelRender& job, int32_t chunk)
+// Every track of block b through its echo line into the chunks' sums, in
+// track order, and out; the block's first slot of each line goes aside.
+void render_block(ParallelRender& job, Renderer& r, int32_t b)
 {
-    ChunkSlot& at = slot(job, chunk);
-    const int32_t n = chunk_length(job, chunk);
-    std::fill(at.sum, at.sum + n, 0.0f);
+    float* held = job.held[b % HeldBlocks];
+    const int32_t firstChunk = b * job.blockChunks;
+    const int32_t endChunk = std::min(job.chunks, firstChunk + job.blockChunks);
+    if (job.holdFirstSlots && job.played > 0) {
+        // What stays in the slot for a track that does not write its line.
+        const size_t slot = size_t((job.start + firstChunk * ChunkSamples) % Song.EchoLength);
+        for (int32_t t = 1; t <= job.played; ++t)
+            if (line_in_use(t))
+                held[t] = Song.instruments[t].echoLine[slot];
+    }
     MixTargets to;
     to.heardMask = job.heard;
-    to.peaks = job.peaks ? job.peaks + size_t(chunk) * MaxVoices : nullptr;
-    for (const NoteRun& run : at.runs) {
-        to.heard = at.sum + run.offset;
+    for (int32_t c = firstChunk; c < endChunk; ++c) {
+        const int32_t n = chunk_length(job, c);
+        const int32_t position = job.start + c * ChunkSamples;
         if (job.played == 0)
-            continue;
-        mixer_deliver_tracks(1, at.split, run, at.row.data(), to);
-        // The rest read and delivered here, in track order after the others.
-        if (at.split < job.played) {
-            if (run.position % Song.RowLength == 0)
-                for (int32_t t = at.split + 1; t <= job.played; ++t)
-                    mixer_row_step(t);
-            mixer_mix_tracks(at.split + 1, job.played, run.position, run.n, to);
+            std::fill(r.sum, r.sum + n, 0.0f);
+        to.peaks = job.peaks ? job.peaks + size_t(c) * MaxVoices : nullptr;
+        for (int32_t i = 0; i < n && job.played > 0;) {
+            mixer_row_steps(r.walk, 1, job.played, position + i);
+            const int32_t run = std::min(n - i, Song.RowLength - (position + i) % Song.RowLength);
+            to.heard = r.sum + i;
+            to.held = job.holdFirstSlots && c == firstChunk && i == 0 ? held : nullptr;
+            mixer_mix_tracks(r.walk, 1, job.played, position + i, run, to);
+            i += run;
         }
+        mixer_write_output(r.sum, job.out + size_t(c) * ChunkSamples, n);
+        r.at += n;
     }
-    mixer_write_output(at.sum, job.out + size_t(chunk) * ChunkSamples, n);
 }
 
-void helper_thread(ParallelRender& job)
+// Block b rendered: the complete prefix grows over every rendered block that
+// follows it, storing each one's first slots now that the block before it is
+// complete.
+void finish_block(ParallelRender& job, int32_t b)
 {
-    int32_t split = job.played;
-    int64_t idle = 0, mainIdleBefore = 0;
-    for (int32_t c = 0; c < job.chunks; ++c) {
-        if (c > 0 && c % BalanceChunks == 0) {
-            // Whichever thread waited for the other longer over the last
-            // chunks had less to do; a margin keeps the split from swinging.
-            const int64_t mainIdle = job.mainIdle.load(std::memory_order_relaxed);
-            const int64_t mainRecent = mainIdle - mainIdleBefore;
-            mainIdleBefore = mainIdle;
-            if (mainRecent > idle + idle / 4 + 20000 && split > 0) {
-                --split;   // the calling thread takes this thread's last track
-            } else if (idle > mainRecent + mainRecent / 4 + 20000 && split < job.played) {
-                // This thread takes the calling thread's first track back,
-                // once the calling thread has read it up to this chunk.
-                wait_until_above(job.written, c - 1);
-                ++split;
-            }
-            idle = 0;
-        }
-        // Wait for a free slot: chunk c - RingChunks must have been written.
-        const Clock::time_point before = Clock::now();
-        wait_until_above(job.written, c - RingChunks);
-        idle += (Clock::now() - before).count();
-        read_chunk(job, c, split);
-        job.read.store(c + 1, std::memory_order_release);
-        job.read.notify_one();
+    std::lock_guard<std::mutex> lock(job.finishing);
+    job.rendered[size_t(b)] = 1;
+    int32_t complete = job.complete.load(std::memory_order_relaxed);
+    const int32_t before = complete;
+    for (; complete < job.blocks && job.rendered[size_t(complete)]; ++complete) {
+        if (!job.holdFirstSlots || job.played == 0)
+            continue;
+        const size_t slot = size_t((job.start + complete * job.blockChunks * ChunkSamples) % Song.EchoLength);
+        const float* held = job.held[complete % HeldBlocks];
+        for (int32_t t = 1; t <= job.played; ++t)
+            if (line_in_use(t))
+                Song.instruments[t].echoLine[slot] = held[t];
+    }
+    if (complete != before) {
+        job.complete.store(complete, std::memory_order_release);
+        job.completed.notify_all();
+    }
+}
+
+// One thread's share: blocks as they come, each once blocks 0..b-2 are
+// complete. True when this thread rendered the last block (its walk is then
+// the song's).
+bool render_blocks(ParallelRender& job, Renderer& r, int32_t* reported)
+{
+    bool last = false;
+    for (;;) {
+        if (!reported && job.alone.load(std::memory_order_relaxed))
+            return last;
+        const int32_t b = job.next.fetch_add(1, std::memory_order_relaxed);
+        if (b >= job.blocks)
+            return last;
+        skip_to(job, r, b * job.blockChunks * ChunkSamples);
+        wait_complete(job, b - 1, reported);
+        render_block(job, r, b);
+        finish_block(job, b);
+        report(job, reported);
+        last = b == job.blocks - 1;
     }
 }
 
@@ -176,29 +237,33 @@ void render_parallel(int16_t* out, int32_t count, uint32_t heard, float* peaks, 
     job.played = song_played_tracks();
     job.heard = heard;
     job.peaks = peaks;
+    job.progress = progress;
+    job.context = context;
     job.chunks = (count + ChunkSamples - 1) / ChunkSamples;
     if (peaks)
         std::fill(peaks, peaks + size_t(job.chunks) * MaxVoices, 0.0f);
-    job.ring.resize(size_t(std::min(RingChunks, job.chunks)));
-    for (ChunkSlot& at : job.ring) {
-        at.rows.resize(size_t(job.played) * ChunkSamples);
-        for (int32_t t = 0; t < job.played; ++t)
-            at.row.push_back(at.rows.data() + size_t(t) * ChunkSamples);
-        at.runs.reserve(8);
-    }
+    // Two blocks within one echo delay; at a tempo so fast that a block
+    // would be shorter than a chunk, one thread renders chunk by chunk.
+    const int32_t blockChunks = job.played > 0 ? (Song.EchoLength - 1) / 2 / ChunkSamples : 16;
+    const bool two = blockChunks >= 1;
+    job.blockChunks = std::max(1, blockChunks);
+    job.holdFirstSlots = two;
+    job.blocks = (job.chunks + job.blockChunks - 1) / job.blockChunks;
+    job.rendered.assign(size_t(job.blocks), 0);
 
-    std::thread helper(helper_thread, std::ref(job));
-    for (int32_t c = 0; c < job.chunks; ++c) {
-        const Clock::time_point before = Clock::now();
-        wait_until_above(job.read, c);
-        job.mainIdle.fetch_add((Clock::now() - before).count(), std::memory_order_relaxed);
-        write_chunk(job, c);
-        job.written.store(c + 1, std::memory_order_release);
-        job.written.notify_one();
-        if (progress)
-            progress(context, c * ChunkSamples + chunk_length(job, c));
-    }
-    helper.join();
+    Renderer mine, helper;
+    mixer_walk_load(mine.walk);
+    helper.walk = mine.walk;
+    bool helperLast = false;
+    std::thread second;
+    if (two && job.blocks > 1)
+        second = std::thread([&]() { helperLast = render_blocks(job, helper, nullptr); });
+    int32_t reported = 0;
+    const bool mineLast = render_blocks(job, mine, &reported);
+    wait_complete(job, job.blocks, &reported);
+    if (second.joinable())
+        second.join();
+    mixer_walk_store(mineLast || !helperLast ? mine.walk : helper.walk);
     SongPosition.store(job.start + count, std::memory_order_relaxed);
 }
 

@@ -74,6 +74,24 @@ void BM_WholeSong(benchmark::State& state)
 }
 BENCHMARK(BM_WholeSong)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The whole song from its text: the parse with its instrument synthesis
+// timed too, then the render on one thread or two.
+void BM_WholeSongFromText(benchmark::State& state)
+{
+    const std::string text = EmbeddedSong;
+    const bool twoThreads = state.range(0) != 0;
+    for (auto _ : state) {
+        prepare(text);
+        if (twoThreads)
+            synth_render_parallel(SongBuffer, Blocks * BlockSamples);
+        else
+            synth_render(SongBuffer, Blocks * BlockSamples);
+        benchmark::DoNotOptimize(SongBuffer[12345]);
+    }
+    state.SetLabel(twoThreads ? "two threads" : "one thread");
+}
+BENCHMARK(BM_WholeSongFromText)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The demo's pre-render as it now runs: two threads, progress after every
 // block (here counted; the demo prints its dots from it).
 void BM_WholeSongWithProgress(benchmark::State& state)
