@@ -47,17 +47,19 @@ R3D_FMA_CLONES void matrix_multiply(float* m, const float* n) {
     std::memcpy(m, product, sizeof product);
 }
 
-// v <- m * v, fused multiply-adds as above.
-R3D_FMA_CLONES void matrix_apply(const float* m, float* v) {
-    float product[4];
+// out <- m * (x, y, z, 1), fused multiply-adds as above. The vector comes in
+// registers: a vertex stored piecewise and read back whole would stall on
+// the store (the processor cannot forward small stores to a wide load).
+// Inlined into r3d_vertex, which is built for FMA hardware in its stead.
+[[gnu::always_inline]] inline void matrix_apply(const float* m, float x, float y, float z, float* out) {
+    const float v[4] = {x, y, z, 1.0f};
     for (int i = 0; i < 4; i++) {
         float acc = 0.0f;
         for (int j = 0; j < 4; j++) {
             acc = std::fma(m[4 * i + j], v[j], acc);
         }
-        product[i] = acc;
+        out[i] = acc;
     }
-    std::memcpy(v, product, sizeof product);
 }
 
 void set_identity(float* m) {
@@ -77,17 +79,15 @@ void r3d_clear_color(float r, float g, float b, float /*alpha*/) {
     R3d.clearIndex = r3d_colour_index(clamp_unit(r), clamp_unit(g), clamp_unit(b));
 }
 
-// Without a target only the depth buffer is cleared. What a deferred frame
-// recorded before the clear is drawn first (and then cleared away), as it
-// would have been drawing immediately.
+// Without a target only the depth buffer is cleared. A deferred frame draws
+// what it recorded before the clear, then records the clear as the start of
+// a new record: each thread clears its own rows.
 void r3d_clear(int /*mask*/) {
-    r3d_draw_recorded();
-    if (R3d.target != nullptr) {
-        std::memset(R3d.target, R3d.clearIndex, size_t(FrameWidth) * FrameHeight);
+    if (R3d.deferring) {
+        r3d_record_clear();
+        return;
     }
-    for (int16_t& depth : R3d.DepthBuffer) {
-        depth = INT16_MIN;
-    }
+    r3d_clear_rows(R3d.clearIndex, 0, FrameHeight - 1);
 }
 
 void r3d_load_identity() {
@@ -195,27 +195,17 @@ void r3d_begin(int mode) {
 }
 
 // Vertices beyond the 2048-entry batch are dropped.
-void r3d_vertex(float x, float y, float z) {
+R3D_FMA_CLONES void r3d_vertex(float x, float y, float z) {
     const uint32_t n = R3d.vertexCount;
     if (n >= uint32_t(R3dMaxVertices)) {
         return;
     }
-    float* position = R3d.VertexPositions[n];
-    position[0] = x;
-    position[1] = y;
-    position[2] = z;
-    position[3] = 1.0f;
-    matrix_apply(R3d.PositionMatrix, position);
+    matrix_apply(R3d.PositionMatrix, x, y, z, R3d.VertexPositions[n]);
     R3d.VertexColors[n][0] = R3d.colour[0];
     R3d.VertexColors[n][1] = R3d.colour[1];
     R3d.VertexColors[n][2] = R3d.colour[2];
     if (R3d.lighting != 0) {
-        float* normal = R3d.VertexNormals[n];
-        normal[0] = R3d.normal[0];
-        normal[1] = R3d.normal[1];
-        normal[2] = R3d.normal[2];
-        normal[3] = 1.0f;
-        matrix_apply(R3d.NormalMatrix, normal);
+        matrix_apply(R3d.NormalMatrix, R3d.normal[0], R3d.normal[1], R3d.normal[2], R3d.VertexNormals[n]);
     }
     R3d.vertexCount = n + 1;
 }

@@ -10,16 +10,19 @@
 // and rasterizes it into the 640x480 8-bit target.
 //
 // Deferred frames: while R3D_DEFER is enabled, r3d_end records the lines and
-// filled polygons it would draw instead of drawing them; r3d_disable(R3D_DEFER)
-// (and r3d_clear or r3d_set_target, before they act) draws everything
-// recorded, the top and bottom parts of the rows at the same time on two
-// threads where the build has them (row_halves.h). Each pixel belongs to one
-// part and its part draws the recorded primitives in order, so every depth test sees what it would
-// have seen drawing immediately: the picture is the same pixel for pixel.
+// filled polygons it would draw instead of drawing them, and r3d_clear draws
+// what was recorded and records the clear; r3d_disable(R3D_DEFER) (and
+// r3d_set_target, before it acts) draws everything recorded, the top and
+// bottom parts of the rows at the same time on two threads where the build
+// has them (row_halves.h), the bottom part while the frame is still being
+// recorded. Each pixel belongs to one part and its part draws the recorded
+// primitives in order, so every depth test sees what it would have seen
+// drawing immediately: the picture is the same pixel for pixel.
 //
 // Files: context.cpp (state, matrices, vertex submission), raster.cpp
-// (r3d_end, the recording and the two rasterizers), row_halves.h (the
-// two-thread split), convert.h (the shared number rules).
+// (r3d_end and the recording), raster.h (the rasterizers: line.cpp,
+// polygon.cpp, spans.cpp), row_halves.h (the two-thread split), convert.h
+// (the shared number rules).
 #pragma once
 
 #include <cstdint>
@@ -53,8 +56,8 @@ struct R3dCommand {
     int32_t first = 0;        // its first vertex in CommandVertices
     int32_t count = 0;        // its vertices: 2 for a line
     uint32_t lineWidth = 0;   // lines only
-    int32_t top = 0;          // polygons only: the rows their box spans,
-    int32_t bottom = 0;       // unclipped
+    int32_t top = 0;          // rows outside top ... bottom (unclipped) are
+    int32_t bottom = 0;       // certainly not touched: a polygon's box, a line's band with a margin
     uint8_t colour = 0;
     bool line = false;
 };
@@ -85,8 +88,11 @@ struct R3dContext {
     float RowRightX[FrameHeight] = {};
     float RowLeftZ[FrameHeight] = {};
     float RowRightZ[FrameHeight] = {};
-    // The deferred frame (R3D_DEFER) recorded since it was last drawn.
+    // The deferred frame (R3D_DEFER) recorded since it was last drawn: a
+    // clear of colour clearRecorded first when clearFirst, then the commands.
     bool deferring = false;
+    bool clearFirst = false;
+    uint8_t clearRecorded = 0;
     int32_t commandCount = 0;
     int32_t commandVertexCount = 0;
     R3dCommand Commands[R3dMaxCommands] = {};
@@ -115,9 +121,16 @@ void r3d_end();
 // R3d.DepthBuffer. r3d_draw_line draws R3d.lineWidth pixels thick.
 // r3d_fill_polygon takes projected vertices (screen x, screen y, camera z),
 // all of them in front of the camera: r3d_end projects each vertex once and
-// fills only when none is behind the near plane.
+// fills only when none is behind the near plane. Both draw immediately, after
+// any deferred frame recorded so far.
 void r3d_draw_line(uint8_t colour, float x0, float y0, float z0, float x1, float y1, float z1);
 void r3d_fill_polygon(const float (*screen)[3], int32_t n, uint8_t colour);
 // Draws the recorded deferred frame, if any, and empties the record; the
 // recording itself goes on while R3D_DEFER is enabled.
 void r3d_draw_recorded();
+// The clear of rows firstRow ... lastRow: the target's pixels (when there is
+// a target) to colour, the depth buffer's to -32768.
+void r3d_clear_rows(uint8_t colour, int32_t firstRow, int32_t lastRow);
+// r3d_clear while deferring: draws what is recorded, then records a clear
+// to the current clear colour.
+void r3d_record_clear();

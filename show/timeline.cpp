@@ -33,17 +33,30 @@ void place_camera()
     r3d_rotate(SpinAngle, 0, 0, 1);
 }
 
+constexpr int32_t WaveVertices = LevelWindowSamples / WaveStride;
+
+// The grey of each strip vertex, the same every frame: computed once.
+struct WaveShades {
+    float grey[WaveVertices];
+    WaveShades()
+    {
+        for (int32_t k = 0; k < WaveVertices; ++k)
+            grey[k] = float(1.0 - std::sin(k * WaveStride * WavePhaseStep));
+    }
+};
+
 // Two perpendicular line strips tracing AudioWave, white at the ends and black
 // in the middle. They leave the matrices turned by a further 180 degrees,
 // which the ribbons inherit: deliberate, the ribbon copies shift with it.
 void draw_waveform_cross()
 {
+    static const WaveShades shades;
     r3d_disable(R3D_LIGHTING);
     r3d_line_width(ShowCrossLineWidth);
     for (int strip = 0; strip < 2; ++strip) {
         r3d_begin(R3D_LINE_STRIP);
         for (int32_t i = 0; i < LevelWindowSamples; i += WaveStride) {
-            float c = float(1.0 - std::sin(i * WavePhaseStep));
+            float c = shades.grey[i / WaveStride];
             r3d_color(c, c, c);
             float x = float((double(float(i) * (1.0f / 1024.0f)) - 0.5) * 2.0);
             r3d_vertex(x, AudioWave[i], -0.3f);
@@ -106,12 +119,13 @@ void show_frame(uint8_t* pixels, int32_t ms)
     if (!show_advance(ms))
         return;
 
+    // The frame, its clear included, is recorded, then drawn in two parts of the
+    // rows on two threads where there are two cores; the picture is the same as
+    // drawing it batch by batch.
+    r3d_enable(R3D_DEFER);
     float grey = ShowParams[ParamBackground];
     r3d_clear_color(grey, grey, grey, 1.0f);
     r3d_clear(R3D_COLOUR_BUFFER_BIT | R3D_DEPTH_BUFFER_BIT);
-    // The frame is recorded, then drawn in two parts of the rows on two threads
-    // where there are two cores; the picture is the same as drawing it batch by batch.
-    r3d_enable(R3D_DEFER);
     place_camera();
     if (ShowBar <= ShowScript.lastCrossBar)
         draw_waveform_cross();
