@@ -307,6 +307,7 @@ bool start_video(const Options& options, Outputs& outputs, const Plan& plan, std
 {
     if (outputs.y4mStream) {
         y4m_build_tables(outputs.tables, DemoPalette);
+        y4m_prepare_stream(outputs.y4mStream);
         std::fputs(y4m_header(options.fps, plan.width, plan.height).c_str(), outputs.y4mStream);
     }
     const Output& video = outputs.video;
@@ -337,12 +338,12 @@ struct FrameSink {
     Outputs& outputs;
     int32_t width = 0, height = 0;   // after --scale
     std::vector<uint8_t> scaled;     // the scaled picture, with --scale
-    std::vector<uint8_t> planes;     // the Y4M planes, with --y4m
+    std::vector<uint8_t> planes;     // a Y4M frame as written, with --y4m
 
     FrameSink(const Options& runOptions, Outputs& runOutputs, const Plan& plan)
         : options(runOptions), outputs(runOutputs), width(plan.width), height(plan.height),
           scaled(options.scale > 1 ? size_t(width) * size_t(height) : 0),
-          planes(outputs.y4mStream ? size_t(width) * size_t(height) * 3 / 2 : 0)
+          planes(outputs.y4mStream ? y4m_frame_bytes(width, height) : 0)
     {
     }
 
