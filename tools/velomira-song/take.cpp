@@ -63,9 +63,10 @@ int take_render(const std::string& name, const std::string& text, int32_t length
         return -1;
     const BarClockState clock = bar_clock_for(Song.RowLength);
     if (length <= 0) {
-        const int64_t samples = song_bar_start_at(clock, own_end_bar(text));
+        const int32_t endBar = own_end_bar(text);
+        const int64_t samples = song_bar_start_at(clock, endBar);
         if (samples > SongBufferCapacity) {
-            message = name + ": error: at this tempo the show's bar " + std::to_string(own_end_bar(text)) +
+            message = name + ": error: at this tempo the show's bar " + std::to_string(endBar) +
                       " comes after ten minutes, the longest a song may be";
             return -1;
         }
