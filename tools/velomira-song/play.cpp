@@ -120,9 +120,11 @@ int play_loop(const PlayOptions& options, const std::string& name, Terminal& ter
     while (!quit && !signals_ending()) {
         terminal_stop_if_asked(terminal);
         terminal_take_keys(terminal);
-        pollfd fds[2] = {{terminal.raw ? STDIN_FILENO : -1, POLLIN, 0}, {watch.fd, POLLIN, 0}};
+        pollfd fds[3] = {{terminal.raw ? STDIN_FILENO : -1, POLLIN, 0},
+                         {watch.fd, POLLIN, 0},
+                         {render.running ? render.wake[0] : -1, POLLIN, 0}};
         const int settle = file_watch_wait_ms(watch);
-        poll(fds, 2, settle >= 0 ? std::min(settle, StatusIntervalMs) : StatusIntervalMs);
+        poll(fds, 3, settle >= 0 ? std::min(settle, StatusIntervalMs) : StatusIntervalMs);
         terminal_read_keys(terminal, *Player.take, quit);
         render_on_save(render, watch, options, name);
         render_collect(render, options, name, terminal.drawing, problem);

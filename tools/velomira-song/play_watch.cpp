@@ -6,6 +6,8 @@
 #include "tools/common/signals.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,6 +28,10 @@ void render_work(Render& render, const PlayOptions& options, const std::string& 
         render.message = name + ": error: " + error.what();
     }
     render.done.store(true, std::memory_order_release);
+    if (render.wake[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = write(render.wake[1], &byte, 1);   // full: a wake-up is already due
+    }
 }
 
 void render_start(Render& render, const PlayOptions& options, const std::string& name)
@@ -59,10 +65,19 @@ void swap_take(std::unique_ptr<Take>& next)
 
 }   // namespace
 
+Render::Render()
+{
+    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        wake[0] = wake[1] = -1;   // the loop's regular wake-ups still collect a render
+}
+
 Render::~Render()
 {
     if (thread.joinable())
         thread.join();
+    for (const int fd : wake)
+        if (fd >= 0)
+            close(fd);
 }
 
 int play_render_take(const PlayOptions& options, const std::string& name, Take& take, std::string& message)
@@ -107,6 +122,9 @@ void render_collect(Render& render, const PlayOptions& options, const std::strin
 {
     if (!render.running || !render.done.load(std::memory_order_acquire))
         return;
+    char drained[16];
+    while (render.wake[0] >= 0 && read(render.wake[0], drained, sizeof drained) > 0) {
+    }
     render.thread.join();
     render.running = false;
     if (render.result == 0) {

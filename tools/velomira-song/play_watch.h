@@ -4,7 +4,8 @@
 //
 // Owns Render: the worker, its take and its result. While `running`, only
 // the worker touches Song, Synth and `take`; the main thread looks at
-// `done`, then at the rest. Quitting never waits for a render: a render
+// `done`, then at the rest; the worker also writes a byte into `wake`, so
+// a loop asleep in poll() takes the new take up at once. Quitting never waits for a render: a render
 // still running at the end is left behind (song_tool_play ends the process).
 //
 // Order of use, on the main thread, each pass of play's loop:
@@ -32,8 +33,9 @@ struct Render {
     std::unique_ptr<Take> take;   // the worker's; between renders the take last swapped out
     int result = 0;
     std::string message;
+    int wake[2] = {-1, -1};        // a pipe: readable once a render is done
 
-    Render() = default;
+    Render();
     Render(const Render&) = delete;
     Render& operator=(const Render&) = delete;
     ~Render();
