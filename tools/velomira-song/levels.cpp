@@ -96,13 +96,22 @@ void add_bar(std::vector<int32_t>& bars, int32_t bar)
 void levels_count(Levels& levels, const int16_t* samples, int32_t count, int64_t start)
 {
     levels.samples += count;
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t magnitude = std::abs(int32_t(samples[i]));
-        levels.mixPeak = std::max(levels.mixPeak, std::min(magnitude, ClipSample));
-        if (magnitude >= ClipSample) {
-            ++levels.mixClipped;
-            add_bar(levels.clippedBars, song_bar(int32_t(std::min<int64_t>(start + i, INT32_MAX))));
-        }
+    // A stretch's largest magnitude first, in a loop without branches; only
+    // a stretch that reaches the limit is walked sample by sample.
+    constexpr int32_t Stretch = 1024;
+    for (int32_t from = 0; from < count; from += Stretch) {
+        const int32_t to = std::min(count, from + Stretch);
+        int32_t largest = 0;
+        for (int32_t i = from; i < to; ++i)
+            largest = std::max(largest, std::abs(int32_t(samples[i])));
+        levels.mixPeak = std::max(levels.mixPeak, std::min(largest, ClipSample));
+        if (largest < ClipSample)
+            continue;
+        for (int32_t i = from; i < to; ++i)
+            if (std::abs(int32_t(samples[i])) >= ClipSample) {
+                ++levels.mixClipped;
+                add_bar(levels.clippedBars, song_bar(int32_t(std::min<int64_t>(start + i, INT32_MAX))));
+            }
     }
 }
 

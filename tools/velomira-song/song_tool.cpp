@@ -32,7 +32,9 @@
 
 namespace {
 
-constexpr int32_t Block = 1024;
+// Samples rendered and written at a time: 1.5 s of music, so that the file
+// is written in a few large writes rather than thousands of small ones.
+constexpr int32_t Block = 65536;
 
 // A score as read: its name for messages, its original text (to quote lines
 // as the musician wrote them), and whether it could be read at all.
