@@ -18,9 +18,10 @@
 // note positions advance, nothing is read or mixed), so both copies pass
 // through the states a one-thread render would.
 //
-// Blocks are taken from a shared counter, so a thread that starts late or
-// runs slower simply takes fewer of them. A thread the machine takes away in
-// the middle of a block holds up the other until it returns, which on a busy
+// Blocks are taken from a shared counter, and only once they can start, so
+// a thread that starts late, runs slower or sleeps simply takes fewer of
+// them. A thread the machine takes away in the middle of a block holds up
+// the other until it returns, which on a busy
 // machine happens again and again: so once the calling thread has had to
 // sleep waiting for a block, the helper takes no more and the calling thread
 // renders the rest alone. The calling thread reports progress, in order, as
@@ -211,6 +212,15 @@ bool render_blocks(ParallelRender& job, Renderer& r, int32_t* reported)
 {
     bool last = false;
     for (;;) {
+        if (!reported && job.alone.load(std::memory_order_relaxed))
+            return last;
+        // A block is taken only once it can start, so a thread never holds
+        // one while it waits: the other may take it meanwhile, and a thread
+        // that sleeps or is taken away holds up nothing it has not begun.
+        const int32_t ahead = job.next.load(std::memory_order_relaxed);
+        if (ahead >= job.blocks)
+            return last;
+        wait_complete(job, ahead - 1, reported);
         if (!reported && job.alone.load(std::memory_order_relaxed))
             return last;
         const int32_t b = job.next.fetch_add(1, std::memory_order_relaxed);
