@@ -98,10 +98,10 @@ bool frame_loop_open_audio_device(int32_t frames, AudioCallback callback, std::s
     return true;
 }
 
-void frame_loop_open_audio()
+void frame_loop_open_audio(AudioCallback callback)
 {
     std::string reason;
-    if (!frame_loop_open_audio_device(4096, song_audio_callback, reason))
+    if (!frame_loop_open_audio_device(4096, callback, reason))
         std::fprintf(stderr, "velomira: no audio device (%s); the show runs silently\n", reason.c_str());
 }
 

@@ -11,6 +11,8 @@
 // Main thread only. Talks to SDL.
 #pragma once
 
+#include "playback/playback.h"
+
 #include <cstdint>
 #include <string>
 
@@ -38,9 +40,10 @@ using AudioCallback = void (*)(void* userdata, uint8_t* stream, int len);
 // stereo) with buffers of `frames` frames and the given callback; false with
 // SDL's reason. The one device opening of every program that plays sound.
 bool frame_loop_open_audio_device(int32_t frames, AudioCallback callback, std::string& reason);
-// The demo's: 4096-frame buffers and the song's callback; without a device
-// the show runs silently, after one line on stderr.
-void frame_loop_open_audio();
+// The demo's: 4096-frame buffers and the song's callback (or another that
+// ends in it); without a device the show runs silently, after one line on
+// stderr.
+void frame_loop_open_audio(AudioCallback callback = song_audio_callback);
 // Opens the 640x480 8-bit screen with SDL video-mode flags, gives it the
 // DemoPalette (built by demo_prepare_show) and the caption "Velomira". On
 // failure writes one line on stderr and returns nullptr.

@@ -5,16 +5,17 @@
 // page's audio context (a browser keeps audio suspended until a user gesture)
 // and calls web_start(), which opens the audio device and starts the
 // browser's main loop. Each pass of that loop then does one step of a small phase machine:
-//   Rendering  a slice of the pre-render (the 61 bar dots become a progress
-//              bar); at its end playback starts;
-//   Playing    one pass of the frame loop, as frame_loop_step() does it, but
+//   Rendering  the first seconds of the song; then playback starts;
+//   Playing    the pre-render carried on for a few milliseconds, then one
+//              pass of the frame loop, as frame_loop_step() does it, but
 //              at the song position the listener hears (see play_frame);
 //              while the page holds the show (web_pause) only the input;
 //   Ended      the rate of loop passes goes to the console in the native
 //              format and the page offers to play again (web_play_again()).
 // With ?frame=N in the address the page plays frames 0..N at the capture
-// tool's fixed times instead, without sound, leaves frame N on the canvas and
-// sets a flag the tests wait for. A score in the address's fragment (a shared
+// tool's fixed times instead, without sound, after the whole pre-render (its
+// slices move a progress bar), leaves frame N on the canvas and sets a flag
+// the tests wait for. A score in the address's fragment (a shared
 // link, see index.html) is handed over with web_load_score before the start.
 //
 // Owns Web, the phase machine's state. Runs on the browser's main thread,
@@ -42,6 +43,14 @@ namespace {
 // them costs little.
 constexpr double SliceMs = 100.0;
 
+// How far the pre-render keeps ahead of the samples handed to the audio
+// device while the show plays: two seconds, some twenty audio buffers. The
+// page renders the song hundreds of times faster than it plays, so the
+// show starts after the first two seconds and the rest is rendered between
+// frames, a few milliseconds at a time, long before it is heard.
+constexpr int32_t RenderLeadSamples = 2 * SongSampleRate;
+constexpr double RenderPassMs = 4.0;
+
 enum class WebPhase { Title, Rendering, Playing, Ended };
 
 struct WebState {
@@ -51,6 +60,7 @@ struct WebState {
     int64_t nextFrame = 0;      // next frame to play in ?frame=N mode
     double clickMs = 0;         // when the start click came
     double renderMs = 0;        // pre-render time
+    bool rendered = false;      // the whole pre-render is done
     bool firstFrameShown = false;
     bool paused = false;        // the page holds the show (its sound is held too)
     uint32_t pausedAt = 0;      // playback clock reading when it was held
@@ -97,30 +107,59 @@ void begin_show()
     Web.phase = WebPhase::Playing;
 }
 
-void render_slice()
+// The pre-render carried on, block by block as the native one, until the
+// SongBuffer holds `needed` samples and `ms` milliseconds have passed (or
+// the song is done). The synth renders at SongPosition, which otherwise
+// counts the samples handed to the audio device: it is lent to the synth
+// for the call. Safe because the browser runs the audio callback on this
+// thread, between calls, never during one.
+void render_ahead(int32_t needed, double ms)
 {
-    double start = emscripten_get_now();
+    if (Web.rendered)
+        return;
+    const double start = emscripten_get_now();
+    const int32_t handedOver = SongPosition.load(std::memory_order_relaxed);
+    SongPosition.store(Prerender.blocks * PrerenderBlockSamples, std::memory_order_relaxed);
     int32_t bar;
     do {
         bar = demo_prerender_block();
-    } while (bar <= PrerenderLastBar && emscripten_get_now() - start < SliceMs);
-    EM_ASM({ velomiraPage.progress($0 / 61); }, bar);
+    } while (bar <= PrerenderLastBar &&
+             (Prerender.blocks * PrerenderBlockSamples < needed || emscripten_get_now() - start < ms));
+    SongPosition.store(handedOver, std::memory_order_relaxed);
     if (bar <= PrerenderLastBar)
         return;
-
+    Web.rendered = true;
     Web.renderMs = emscripten_get_now() - Web.clickMs;
-    SongPosition.store(0, std::memory_order_relaxed);
     // In ?frame=N mode the page also hashes the rendered samples, which the
     // tests compare with the native renderer's output.
     EM_ASM({ velomiraPage.songRendered($0, $1, $2); }, SongBuffer, Prerender.blocks * PrerenderBlockSamples,
            Web.renderMs);
-    if (Web.stopFrame >= 0) {
-        offline_start();
-        Web.phase = WebPhase::Playing;
+}
+
+// The audio device's callback: the samples it takes are rendered first, and
+// the lead beyond them (the page may run its timers, and so this, while the
+// show's animation frames do not come, as in a tab in the background).
+void web_audio_callback(void* userdata, uint8_t* stream, int len)
+{
+    render_ahead(SongPosition.load(std::memory_order_relaxed) + len / 4 + RenderLeadSamples, 0.0);
+    song_audio_callback(userdata, stream, len);
+}
+
+void render_slice()
+{
+    if (Web.stopFrame < 0) {
+        render_ahead(RenderLeadSamples, 0.0);
+        EM_ASM({ velomiraPage.playing(); });
+        begin_show();
+        set_pace();
         return;
     }
-    begin_show();
-    set_pace();
+    render_ahead(0, SliceMs);
+    EM_ASM({ velomiraPage.progress($0 / 61); }, song_bar(Prerender.blocks * PrerenderBlockSamples));
+    if (!Web.rendered)
+        return;
+    offline_start();
+    Web.phase = WebPhase::Playing;
 }
 
 void show_fixed_frames()
@@ -211,6 +250,7 @@ void web_step()
             show_fixed_frames();
             break;
         }
+        render_ahead(SongPosition.load(std::memory_order_relaxed) + RenderLeadSamples, RenderPassMs);
         if (Web.paused) {
             frame_loop_drain_events();
         } else {
@@ -257,7 +297,7 @@ EMSCRIPTEN_KEEPALIVE void web_start()
     Web.stopFrame = std::min<int64_t>(EM_ASM_INT({ return velomiraPage.stopFrame; }), offline_last_frame(OfflineMaxFps));
     Web.clickMs = emscripten_get_now();
     if (Web.stopFrame < 0) {
-        frame_loop_open_audio();
+        frame_loop_open_audio(web_audio_callback);
         EM_ASM({ velomiraPage.audioOpened(); });
     }
     Web.phase = WebPhase::Rendering;
