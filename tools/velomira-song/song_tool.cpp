@@ -27,14 +27,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <ostream>
 #include <vector>
 
 namespace {
 
-// Samples rendered and written at a time: 1.5 s of music, so that the file
-// is written in a few large writes rather than thousands of small ones.
-constexpr int32_t Block = 65536;
+// Samples rendered and written at a time: 6 s of music, so that the file is
+// written in a few large writes rather than thousands of small ones.
+constexpr int32_t Block = 1 << 18;
 
 // A score as read: its name for messages, its original text (to quote lines
 // as the musician wrote them), and whether it could be read at all.
@@ -92,33 +93,45 @@ void report_rejections(const Score& score, const std::string& song, const std::v
 
 // The parsed song rendered block by block into file, with the progress bar
 // on a terminal; false with error set when a write fails or a signal ends
-// the run.
+// the run. Each block goes into the file on a second thread while the next
+// one renders: the kernel's copy into the file costs about as much as the
+// music. The writes keep their order, one at a time.
 bool write_samples(SNDFILE* file, const std::string& out, int64_t samples, uint32_t heard, bool progress,
                    Levels& levels, std::string& error)
 {
     Progress bar;
     progress_start(bar, progress, "velomira-song render", "samples", "", samples);
-    std::vector<int16_t> block(Block), whole(Block);
+    const size_t size = size_t(std::min<int64_t>(Block, samples));
+    std::vector<int16_t> blocks[2] = {std::vector<int16_t>(size), std::vector<int16_t>(size)};
+    std::vector<int16_t> whole(heard == AllTracks ? 0 : size);
+    std::future<bool> writing;   // the block before this one, going into the file
+    const auto written_before = [&]() {
+        if (!writing.valid() || writing.get())
+            return true;
+        error = "cannot write " + out + ": " + sf_strerror(file);
+        return false;
+    };
     bool written = true;
-    for (int64_t done = 0; done < samples; done += Block) {
+    for (int64_t done = 0, k = 0; done < samples; done += Block, ++k) {
         const int32_t n = int32_t(std::min<int64_t>(Block, samples - done));
+        int16_t* block = blocks[k % 2].data();
         if (heard == AllTracks)
-            synth_render(block.data(), n);
+            synth_render(block, n);
         else
-            synth_render_heard(whole.data(), block.data(), n, heard);
-        levels_count(levels, block.data(), n, done);
-        written = sf_write_short(file, block.data(), n) == n;
+            synth_render_heard(whole.data(), block, n, heard);
+        levels_count(levels, block, n, done);
+        if (!(written = written_before()))
+            break;
         if (signals_ending()) {
             error = "interrupted; " + out + " not written";
             written = false;
             break;
         }
-        if (!written) {
-            error = "cannot write " + out + ": " + sf_strerror(file);
-            break;
-        }
+        SignalsHeldOff held;   // a signal must reach the main thread
+        writing = std::async(std::launch::async, [file, block, n] { return sf_write_short(file, block, n) == n; });
         progress_update(bar, done + n);
     }
+    written = written && written_before();
     progress_finish(bar);
     return written;
 }
