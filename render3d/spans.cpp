@@ -101,7 +101,15 @@ Span span_of_row(int32_t row) {
     return span;
 }
 
-#if defined(__SSE2__)
+// Four rows' spans at once in SSE2, where it is the processor's own: the
+// browser build compiles SSE2 to WebAssembly SIMD for draw_span, but its
+// float-to-integer conversion is emulated lane by lane and is not the
+// instruction's for NaN and values out of range.
+#if defined(__SSE2__) && !defined(__EMSCRIPTEN__)
+#define R3D_SSE2_ROWS 1
+#endif
+
+#if defined(R3D_SSE2_ROWS)
 // r3d_trunc on four lanes: the conversion gives INT32_MIN for everything out
 // of range and NaN, as r3d_trunc does except from 2^31 up, where flipping
 // every bit turns it into INT32_MAX.
@@ -233,7 +241,7 @@ void r3d_fill_spans(uint8_t* target, int32_t top, int32_t bottom, uint8_t colour
     }
 #endif
     int32_t row = top;
-#if defined(__SSE2__)
+#if defined(R3D_SSE2_ROWS)
     for (; row + 3 <= bottom; row += 4) {
         Span spans[4];
         spans_of_four_rows(row, spans);
