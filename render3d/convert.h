@@ -10,10 +10,15 @@
 // and NaN gives INT32_MIN. Huge screen coordinates come from vertices just in
 // front of the near plane, non-finite ones from non-finite input.
 inline int32_t r3d_trunc(float v) {
+#if defined(__wasm_nontrapping_fptoint__)
+    // WebAssembly's saturating conversion is this rule except for NaN (0).
+    return v == v ? __builtin_wasm_trunc_saturate_s_i32_f32(v) : INT32_MIN;
+#else
     if (v >= -2147483648.0f && v < 2147483648.0f) {
         return int32_t(v);
     }
     return v >= 2147483648.0f ? INT32_MAX : INT32_MIN;
+#endif
 }
 
 // The near plane: z <= -0.01, compared in double precision. The double

@@ -353,8 +353,11 @@ struct NoteRead {
 };
 
 // A lane that reads nothing sits at 0.0 with step 0 and end 0.0, so it
-// stays there, always counts as ended, and reads Silent[0], a 0.0.
+// stays there, always counts as ended, and reads Silent[0], a 0.0 (the
+// lanes are SSE2's; elsewhere every note is read on its own).
+#if defined(__SSE2__)
 constexpr float Silent[1] = {0.0f};
+#endif
 
 void read_notes_scalar(NoteRead& read, int32_t lane, int32_t n)
 {
