@@ -8,6 +8,7 @@
 #   bench/capture_video.sh build/tools/velomira-capture/velomira-capture [ROUNDS]
 set -eu
 capture=${1:?usage: capture_video.sh CAPTURE [ROUNDS]}
+capture=$(cd "$(dirname "$capture")" && pwd)/$(basename "$capture")   # the runs are in a scratch folder
 rounds=${2:-3}
 range=${FRAMES:+--frames $FRAMES}
 scratch=$(mktemp -d)
