@@ -1,6 +1,7 @@
 // Shared links: the score itself in the address's fragment, compressed with
 // deflate-raw and written in base64url, as "#score=...". The player page
-// (index.html) and the studio both open such links.
+// (index.html, which imports this file as it stands: no imports here) and
+// the studio both open such links.
 
 // The longest link offered; past it the score goes as a file.
 export const MaxLinkBytes = 8 * 1024;
