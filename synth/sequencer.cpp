@@ -277,6 +277,24 @@ void read_stretch(const float* samples, int32_t length, float playPos, float inc
     read_stretch_base(samples, length, playPos, increment, dry, steps);
 }
 
+// One sample of a note read where no stretch applies: the sample at the read
+// position into dry[k] (unless dry is null), then the position and the step
+// advance. False when that ends the note (playPos is then -1).
+[[gnu::always_inline]] inline bool read_sample(const float* samples, float end, float slide, float* dry,
+                                               int32_t& k, float& playPos, float& step)
+{
+    if (dry)
+        dry[k] = samples[int32_t(playPos)];
+    ++k;
+    playPos = playPos + step;
+    step = step + slide;
+    if (playPos >= end || playPos < 0.0f) {
+        playPos = -1.0f;
+        return false;
+    }
+    return true;
+}
+
 // Plays the voice's note for up to n samples, writing the instrument's
 // samples at the read positions to dry (when dry is null the note only
 // advances), and returns the samples it sounded; the voice falls silent
@@ -308,28 +326,12 @@ int32_t play_note(Voice& voice, const Instrument& ins, float* dry, int32_t n)
             // No stretch applies for the rest of the run (a slide stays, a
             // negative step with no slide stays negative): one sample at a
             // time to the end of the run or of the note.
-            for (; k < n;) {
-                if (dry)
-                    dry[k] = samples[int32_t(playPos)];
-                ++k;
-                playPos = playPos + step;
-                step = step + slide;
-                if (playPos >= end || playPos < 0.0f) {
-                    playPos = -1.0f;
-                    break;
-                }
+            while (k < n && read_sample(samples, end, slide, dry, k, playPos, step)) {
             }
             break;
         }
-        if (dry)
-            dry[k] = samples[int32_t(playPos)];
-        ++k;
-        playPos = playPos + step;
-        step = step + slide;
-        if (playPos >= end || playPos < 0.0f) {
-            playPos = -1.0f;
+        if (!read_sample(samples, end, slide, dry, k, playPos, step))
             break;
-        }
     }
     voice.playPos = playPos;
     voice.step = step;
@@ -370,15 +372,7 @@ void read_notes_scalar(NoteRead& read, int32_t lane, int32_t n)
     float playPos = voice.playPos;
     float step = voice.step;
     int32_t k = 0;
-    while (k < n) {
-        dry[k] = samples[int32_t(playPos)];
-        ++k;
-        playPos = playPos + step;
-        step = step + slide;
-        if (playPos >= end || playPos < 0.0f) {
-            playPos = -1.0f;
-            break;
-        }
+    while (k < n && read_sample(samples, end, slide, dry, k, playPos, step)) {
     }
     voice.playPos = playPos;
     voice.step = step;
