@@ -68,7 +68,7 @@ try {
 
 // The native figures, measured after the pages so that the two never share the cores.
 const bench = JSON.parse(execFileSync(synthBench, [
-  '--benchmark_filter=^BM_WholeSongFromText/1/', '--benchmark_repetitions=' + runs, '--benchmark_format=json',
+  '--benchmark_filter=^BM_WholeSong/two:1/parse:1/', '--benchmark_repetitions=' + runs, '--benchmark_format=json',
 ]).toString());
 const nativeRender = median(bench.benchmarks.filter((b) => b.run_type === 'iteration').map((b) => b.real_time));
 // The whole capture process, its pre-render included (some 20 ms of seconds).

@@ -1,6 +1,7 @@
 // Speed of the show: one drawn frame at several points of the show (with the
-// state the show really has there), a whole fixed-rate capture without
-// output, and the capture tool's per-frame encoders.
+// state the show really has there), and the capture tool's PNG encoder. The
+// whole show without output and the Y4M conversion are in bench/capture,
+// beside what the outputs cost on top of them.
 #include "bench/support/show_run.h"
 #include "driver/demo.h"
 #include "playback/playback.h"
@@ -11,7 +12,6 @@
 #include "synth/song.h"
 #include "synth/synth.h"
 #include "tools/common/png_file.h"
-#include "tools/velomira-capture/y4m.h"
 
 #include <benchmark/benchmark.h>
 
@@ -38,35 +38,6 @@ void BM_ShowFrameAt(benchmark::State& state)
     state.SetLabel("bar " + std::to_string(ShowBar));
 }
 BENCHMARK(BM_ShowFrameAt)->Arg(5)->Arg(20)->Arg(40)->Arg(70)->Arg(95)->Arg(110)->Unit(benchmark::kMicrosecond);
-
-void BM_WholeCaptureNoOutput(benchmark::State& state)
-{
-    render_music_once();
-    int64_t last = offline_last_frame(OfflineMaxFps);
-    for (auto _ : state) {
-        offline_start();
-        for (int64_t k = 0; k <= last; ++k)
-            offline_play_frame(Pixels, k, OfflineMaxFps);
-    }
-    state.counters["frames"] = double(last + 1);
-    state.counters["frame_us"] = benchmark::Counter(double(last + 1) * double(state.iterations()),
-                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-BENCHMARK(BM_WholeCaptureNoOutput)->Iterations(1)->Unit(benchmark::kSecond);
-
-void BM_Y4mConvert(benchmark::State& state)
-{
-    render_music_once();
-    play_up_to(3000);
-    static Y4mTables tables;
-    y4m_build_tables(tables, DemoPalette);
-    static uint8_t planes[FramePixels * 3 / 2];
-    for (auto _ : state) {
-        y4m_convert(tables, Pixels, planes);
-        benchmark::DoNotOptimize(planes);
-    }
-}
-BENCHMARK(BM_Y4mConvert)->Unit(benchmark::kMicrosecond);
 
 void BM_PngEncode(benchmark::State& state)
 {

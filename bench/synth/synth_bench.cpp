@@ -54,16 +54,20 @@ void BM_SequencerOnly(benchmark::State& state)
 BENCHMARK(BM_SequencerOnly)->Unit(benchmark::kMillisecond);
 
 // The whole song (what the demo pre-renders) in one call, single-threaded
-// and on two threads; wall-clock time, as the two-thread render is meant to
-// shorten it. Parsing is not timed.
+// (two:0) and on two threads (two:1); wall-clock time, as the two-thread
+// render is meant to shorten it. parse:1 times the parse with its instrument
+// synthesis too, parse:0 only the render.
 void BM_WholeSong(benchmark::State& state)
 {
     const std::string text = EmbeddedSong;
     const bool twoThreads = state.range(0) != 0;
+    const bool parseTimed = state.range(1) != 0;
     for (auto _ : state) {
-        state.PauseTiming();
+        if (!parseTimed)
+            state.PauseTiming();
         prepare(text);
-        state.ResumeTiming();
+        if (!parseTimed)
+            state.ResumeTiming();
         if (twoThreads)
             synth_render_parallel(SongBuffer, Blocks * BlockSamples);
         else
@@ -72,25 +76,11 @@ void BM_WholeSong(benchmark::State& state)
     }
     state.SetLabel(twoThreads ? "two threads" : "one thread");
 }
-BENCHMARK(BM_WholeSong)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// The whole song from its text: the parse with its instrument synthesis
-// timed too, then the render on one thread or two.
-void BM_WholeSongFromText(benchmark::State& state)
-{
-    const std::string text = EmbeddedSong;
-    const bool twoThreads = state.range(0) != 0;
-    for (auto _ : state) {
-        prepare(text);
-        if (twoThreads)
-            synth_render_parallel(SongBuffer, Blocks * BlockSamples);
-        else
-            synth_render(SongBuffer, Blocks * BlockSamples);
-        benchmark::DoNotOptimize(SongBuffer[12345]);
-    }
-    state.SetLabel(twoThreads ? "two threads" : "one thread");
-}
-BENCHMARK(BM_WholeSongFromText)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WholeSong)
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"two", "parse"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The demo's pre-render as it now runs: two threads, progress after every
 // block (here counted; the demo prints its dots from it).
