@@ -120,11 +120,10 @@ void render_ahead(int32_t needed, double ms)
     const double start = emscripten_get_now();
     const int32_t handedOver = SongPosition.load(std::memory_order_relaxed);
     SongPosition.store(Prerender.blocks * PrerenderBlockSamples, std::memory_order_relaxed);
-    int32_t bar;
-    do {
+    int32_t bar = song_bar(Prerender.blocks * PrerenderBlockSamples);
+    while (bar <= PrerenderLastBar &&
+           (Prerender.blocks * PrerenderBlockSamples < needed || emscripten_get_now() - start < ms))
         bar = demo_prerender_block();
-    } while (bar <= PrerenderLastBar &&
-             (Prerender.blocks * PrerenderBlockSamples < needed || emscripten_get_now() - start < ms));
     SongPosition.store(handedOver, std::memory_order_relaxed);
     if (bar <= PrerenderLastBar)
         return;
