@@ -1,14 +1,14 @@
-// The helper thread that draws the bottom part of a deferred frame's rows
-// while the frame is still being recorded.
+// The bottom part of a deferred frame's rows drawn on the second core
+// (playback/second_core.h) while the frame is still being recorded.
 //
-// The hand-over of a record is a mutex and two condition variables: the
-// mutex orders the recording thread's state (target, clear) before the
-// helper's start, and the helper's writes to the frame before
-// r3d_parts_finish returns. During the record the primitives come through
-// two atomic counts: `published` (release after a batch of primitives is
-// complete, acquire before the helper reads them) and `total`, set once at
-// the end. While the helper waits for a batch, the recording thread, on the
-// other core, is making it: the helper spins briefly, then yields.
+// The record's state (target, clear, split) is written before the part is
+// offered and the frame's pixels are complete when second_core_take_back
+// returns: the second core's hand-over orders both. During the record the
+// primitives come through two atomic counts: `published` (release after a
+// batch of primitives is complete, acquire before the helper reads them)
+// and `total`, set once at the end. While the helper waits for a batch, the
+// recording thread, on the other core, is making it: the helper spins
+// briefly, then yields.
 //
 // The split row follows the work: after each record it moves towards the
 // part that finished first, in proportion to the difference in their finish
@@ -16,11 +16,11 @@
 // picture.
 #include "render3d/row_halves.h"
 
+#include "playback/second_core.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #if defined(__SSE2__)
@@ -59,87 +59,37 @@ void wait_a_little(int32_t& spins) {
     }
 }
 
-// What a record is to the helper.
-enum class Part {
-    Idle,      // no record, or its bottom part already drawn
-    Offered,   // the bottom part waits for the helper
-    Taken,     // the helper is drawing it
-};
-
-struct Helper {
-    std::mutex lock;
-    std::condition_variable start;
-    std::condition_variable finished;
-    Part part = Part::Idle;
+struct Record {
     int32_t split = RowSplit;       // the bottom part is split ... FrameHeight - 1
     double begun = 0;               // when the record began
     double helperFinish = 0;        // when the helper finished its part
-    bool stop = false;
     std::atomic<int32_t> published{0};
     std::atomic<int32_t> total{-1};   // the record's primitives once it is done
-    std::atomic<bool> quitting{false};
-    std::thread thread;
-
-    // The bottom part: its clear, then the primitives as they come.
-    void draw_bottom(int32_t first) {
-        r3d_part_clear(first, FrameHeight - 1);
-        int32_t drawn = 0;
-        int32_t spins = 0;
-        for (;;) {
-            const int32_t end = total.load(std::memory_order_acquire);
-            const int32_t ready = end >= 0 ? end : published.load(std::memory_order_acquire);
-            if (ready > drawn) {
-                r3d_part_draw(drawn, ready, first, FrameHeight - 1);
-                drawn = ready;
-                spins = 0;
-            } else if (end >= 0 || quitting.load(std::memory_order_relaxed)) {
-                return;
-            } else {
-                wait_a_little(spins);
-            }
-        }
-    }
-
-    void run() {
-        std::unique_lock<std::mutex> held(lock);
-        for (;;) {
-            start.wait(held, [this] { return part == Part::Offered || stop; });
-            if (stop) {
-                return;
-            }
-            part = Part::Taken;
-            const int32_t first = split;
-            held.unlock();
-            draw_bottom(first);
-            const double finish = seconds_now();
-            held.lock();
-            helperFinish = finish;
-            part = Part::Idle;
-            finished.notify_one();
-        }
-    }
-
-    ~Helper() {
-        if (thread.joinable()) {
-            quitting.store(true, std::memory_order_relaxed);
-            {
-                std::lock_guard<std::mutex> held(lock);
-                stop = true;
-            }
-            start.notify_one();
-            thread.join();
-        }
-    }
 };
 
-bool two_cores() {
-    static const bool yes = std::thread::hardware_concurrency() >= 2;
-    return yes;
-}
+Record Current;
 
-Helper& helper() {
-    static Helper one;
-    return one;
+// The bottom part, on the second core: its clear, then the primitives as
+// they come.
+void draw_bottom(void*) {
+    const int32_t first = Current.split;
+    r3d_part_clear(first, FrameHeight - 1);
+    int32_t drawn = 0;
+    int32_t spins = 0;
+    for (;;) {
+        const int32_t end = Current.total.load(std::memory_order_acquire);
+        const int32_t ready = end >= 0 ? end : Current.published.load(std::memory_order_acquire);
+        if (ready > drawn) {
+            r3d_part_draw(drawn, ready, first, FrameHeight - 1);
+            drawn = ready;
+            spins = 0;
+        } else if (end >= 0) {
+            break;
+        } else {
+            wait_a_little(spins);
+        }
+    }
+    Current.helperFinish = seconds_now();
 }
 
 // Primitives are handed over in batches: a primitive read by the other core
@@ -153,32 +103,20 @@ bool Shared = false;
 }  // namespace
 
 void r3d_parts_begin() {
-    if (!two_cores()) {
-        return;
-    }
-    Helper& h = helper();
     if (Shared) {
         // A record begun and never finished (the context was reset under
         // it): its published part is drawn, so the helper is free again.
-        r3d_parts_finish(h.published.load(std::memory_order_relaxed));
+        r3d_parts_finish(Current.published.load(std::memory_order_relaxed));
     }
-    if (!h.thread.joinable()) {
-        h.thread = std::thread([] { helper().run(); });
-    }
-    {
-        std::lock_guard<std::mutex> held(h.lock);
-        h.published.store(0, std::memory_order_relaxed);
-        h.total.store(-1, std::memory_order_relaxed);
-        h.begun = seconds_now();
-        h.part = Part::Offered;
-    }
-    h.start.notify_one();
-    Shared = true;
+    Current.published.store(0, std::memory_order_relaxed);
+    Current.total.store(-1, std::memory_order_relaxed);
+    Current.begun = seconds_now();
+    Shared = second_core_offer(draw_bottom, nullptr);
 }
 
 void r3d_parts_publish(int32_t count) {
     if (Shared && count % PublishBatch == 0) {
-        helper().published.store(count, std::memory_order_release);
+        Current.published.store(count, std::memory_order_release);
     }
 }
 
@@ -189,27 +127,18 @@ void r3d_parts_finish(int32_t count) {
         return;
     }
     Shared = false;
-    Helper& h = helper();
-    h.total.store(count, std::memory_order_release);
-    int32_t split;
-    {
-        std::lock_guard<std::mutex> held(h.lock);
-        split = h.split;
-    }
+    Current.total.store(count, std::memory_order_release);
+    const int32_t split = Current.split;
     r3d_part_clear(0, split - 1);
     r3d_part_draw(0, count, 0, split - 1);
     const double callerFinish = seconds_now();
-    std::unique_lock<std::mutex> held(h.lock);
-    if (h.part == Part::Offered) {
-        // The helper has not started (on a busy machine it may wait for a
-        // core): the calling thread takes the bottom part back and draws it
+    if (second_core_take_back()) {
+        // The helper has not started (it was asleep, or on a busy machine
+        // it waits for a core): the calling thread draws the bottom part
         // after the top, which is the order of drawing all rows at once.
-        h.part = Part::Idle;
-        held.unlock();
         r3d_part_clear(split, FrameHeight - 1);
         r3d_part_draw(0, count, split, FrameHeight - 1);
         return;
     }
-    h.finished.wait(held, [&h] { return h.part == Part::Idle; });
-    h.split = balanced_split(split, callerFinish - h.begun, h.helperFinish - h.begun);
+    Current.split = balanced_split(split, callerFinish - Current.begun, Current.helperFinish - Current.begun);
 }

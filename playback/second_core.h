@@ -1,0 +1,44 @@
+// The second core: one helper thread, shared by the subsystems that split a
+// job in two (the two-thread song render, the two row parts of a frame),
+// which runs one task at a time beside the thread that offered it.
+//
+// Why a thread of our own, placed and kept awake: the machines this runs on
+// (virtual machines that pack threads onto few cores) start a new or woken
+// thread on its waker's core, and a thread sent to an idle core may wait a
+// whole scheduler tick, about 4 ms, before it runs there. A frame takes a
+// fifth of a millisecond and the whole song five. So the helper is pinned
+// to a core other than the offering thread's, and after each task it keeps
+// spinning (with pause) for KeepAwakeMicroseconds before it sleeps: tasks
+// that come back to back (frames, renders, a parse followed by its render)
+// find it running; a task that finds it asleep may start late, so every
+// task must be safe to take back (second_core_take_back) and do alone.
+//
+// Order of calls, from one thread: second_core_offer(task, context), then
+// that thread's own share of the job, then second_core_take_back() once;
+// it returns only when the task has ended or will never run. A task runs
+// at most once, on the helper, and must not offer a task itself. While one
+// thread's task is offered, another thread's offer is refused (it does the
+// whole job itself). second_core_wake() offers nothing but starts the helper
+// and keeps it awake, for a job known to come within a few milliseconds.
+//
+// Native builds only: the browser build has no threads.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int32_t KeepAwakeMicroseconds = 3000;
+
+using SecondCoreTask = void (*)(void* context);
+
+// True when the task was handed to the helper, which will start it as soon
+// as it runs; false when there is no second core to run it (one allowed
+// core, a process forked from the one that started the helper) or another
+// thread's task has it.
+bool second_core_offer(SecondCoreTask task, void* context);
+
+// The offered task is either taken back before it began (true: it will
+// never run) or has ended when this returns (false).
+bool second_core_take_back();
+
+// Starts the helper if there is a second core, and keeps it awake.
+void second_core_wake();
