@@ -86,11 +86,15 @@ struct SecondCore {
             int32_t seen;
             for (int32_t spin = 1; (seen = state.load(std::memory_order_acquire)) != Offered && seen != Stopping;
                  ++spin) {
-                if (spin % 256 == 0 && std::chrono::steady_clock::now() - since > awake) {
+                if (spin % 256 != 0) {
+                    pause_once();
+                } else if (std::chrono::steady_clock::now() - since > awake) {
                     state.wait(seen, std::memory_order_acquire);
                     since = std::chrono::steady_clock::now();
                 } else {
-                    pause_once();
+                    // Awake, but not in the way of other work on this core
+                    // (a capture's writer, the program reading its pipe).
+                    sched_yield();
                 }
             }
             if (seen == Stopping)
