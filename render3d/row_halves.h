@@ -15,16 +15,17 @@
 // are the top part; the split starts at RowSplit and moves from record to
 // record so that both threads finish at about the same time.
 //
-// The helper is started on the first record and sleeps between records;
+// The bottom part is offered to the second core (playback/second_core.h);
 // while a record is being made it draws what has been published and waits
 // (spinning, then yielding) for more. A bottom part the helper has not begun
-// when the calling thread finishes the top is taken back and drawn there.
+// when the calling thread finishes the top (the helper was asleep, as it is
+// between frames a display paces) is taken back and drawn there.
 // The parts touch disjoint memory (their own rows of the target, the depth
 // buffer and the edge tables); the primitives a part reads were complete
 // before they were published, and the recording thread never writes them
 // again until r3d_parts_finish returns.
 //
-// row_halves.cpp has the helper thread; builds without threads (the browser,
+// row_halves.cpp offers the part to the second core; builds without threads (the browser,
 // row_halves_serial.cpp) and machines with one core draw all rows in
 // r3d_parts_finish on the calling thread, with the same results.
 #pragma once

@@ -73,10 +73,11 @@ inline constexpr uint32_t AllTracks = ~0u;
 inline constexpr int32_t PeakWindowSamples = 1024;
 
 // synth_render on two threads (native builds only; the browser build has no
-// threads): the two take turns at blocks of the song, each rendering every
-// track of its block and summing them in track order, so with heard =
-// AllTracks every sample is bit-identical to synth_render's. On a machine
-// whose other core is busy the calling thread soon renders alone. heard: bit t set puts
+// threads): the calling thread and the second core (playback/second_core.h)
+// take turns at blocks of the song, each rendering every track of its block
+// and summing them in track order, so with heard = AllTracks every sample is
+// bit-identical to synth_render's. Until the second core has woken, and on
+// a machine whose other core is busy, the calling thread renders alone. heard: bit t set puts
 // track t in the mix; a track left out is rendered all the same (its voice
 // and echo go on) but adds nothing, exactly as if it were silent.
 // peaks, when not null, has room for ceil(count / PeakWindowSamples) *
