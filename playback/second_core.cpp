@@ -15,6 +15,7 @@
 #include <thread>
 
 #include <pthread.h>
+#include <csignal>
 #include <sched.h>
 #include <unistd.h>
 
@@ -153,7 +154,15 @@ bool claim(SecondCore& core, bool announced)
             return false;
         }
         core.owner = getpid();
-        core.thread = std::thread([&core] { core.run(); });
+        core.thread = std::thread([&core] {
+            // Signals are for the program's own threads (a tool polls for them
+            // on its main thread, and a write the helper makes must not end
+            // half done on a Ctrl+C meant for it).
+            sigset_t all;
+            sigfillset(&all);
+            pthread_sigmask(SIG_BLOCK, &all, nullptr);
+            core.run();
+        });
         pin(core.thread.native_handle(), core.cpu);
     } else if (core.owner != getpid()) {
         // A forked child: the helper is the parent's thread, not ours.

@@ -3,6 +3,7 @@
 #include "levels.h"
 
 #include "playback/playback.h"
+#include "playback/second_core.h"
 #include "driver/demo.h"
 #include "driver/score_check.h"
 #include "show/script.h"
@@ -27,7 +28,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <future>
 #include <ostream>
 #include <vector>
 
@@ -93,9 +93,23 @@ void report_rejections(const Score& score, const std::string& song, const std::v
 
 // The parsed song rendered block by block into file, with the progress bar
 // on a terminal; false with error set when a write fails or a signal ends
-// the run. Each block goes into the file on a second thread while the next
+// the run. Each block goes into the file on the second core while the next
 // one renders: the kernel's copy into the file costs about as much as the
-// music. The writes keep their order, one at a time.
+// music. The writes keep their order, one at a time; one the second core has
+// not begun when the next block is rendered is made here.
+struct BlockWrite {
+    SNDFILE* file = nullptr;
+    const int16_t* block = nullptr;
+    int32_t n = 0;
+    bool ok = true;
+};
+
+void write_block(void* context)
+{
+    BlockWrite& write = *static_cast<BlockWrite*>(context);
+    write.ok = sf_write_short(write.file, write.block, write.n) == write.n;
+}
+
 bool write_samples(SNDFILE* file, const std::string& out, int64_t samples, uint32_t heard, bool progress,
                    Levels& levels, std::string& error)
 {
@@ -104,9 +118,13 @@ bool write_samples(SNDFILE* file, const std::string& out, int64_t samples, uint3
     const size_t size = size_t(std::min<int64_t>(Block, samples));
     std::vector<int16_t> blocks[2] = {std::vector<int16_t>(size), std::vector<int16_t>(size)};
     std::vector<int16_t> whole(heard == AllTracks ? 0 : size);
-    std::future<bool> writing;   // the block before this one, going into the file
+    BlockWrite writing;   // the block before this one, going into the file
+    bool offered = false;
     const auto written_before = [&]() {
-        if (!writing.valid() || writing.get())
+        if (offered && second_core_take_back())
+            write_block(&writing);
+        offered = false;
+        if (writing.ok)
             return true;
         error = "cannot write " + out + ": " + sf_strerror(file);
         return false;
@@ -127,8 +145,10 @@ bool write_samples(SNDFILE* file, const std::string& out, int64_t samples, uint3
             written = false;
             break;
         }
-        SignalsHeldOff held;   // a signal must reach the main thread
-        writing = std::async(std::launch::async, [file, block, n] { return sf_write_short(file, block, n) == n; });
+        writing = BlockWrite{file, block, n};
+        offered = second_core_offer(write_block, &writing);
+        if (!offered)
+            write_block(&writing);
         progress_update(bar, done + n);
     }
     written = written && written_before();
@@ -188,6 +208,9 @@ int song_tool_render(const std::string& song, const std::string& out, int64_t sa
         err << error << "\n";
         return ExitUsage;
     }
+    // The blocks' writes go to the second core: woken now, it is running by
+    // the time the first block is rendered.
+    second_core_wake();
     Score score = read_score(song, err);
     if (!score.readable)
         return ExitFailure;
