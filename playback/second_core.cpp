@@ -69,7 +69,8 @@ struct SecondCore {
     int32_t cpu = -1;   // the helper's core
     pid_t owner = 0;    // the process that started it
     // The offering thread's cores before its task, given back with the
-    // helper: while a task is offered, the offering thread stays on its core.
+    // helper, when it asked to stay on its core while the task is offered.
+    bool offererHeld = false;
     cpu_set_t offererCores;
     // Whether the helper stays awake after the task: tasks come back to back
     // (this one came within KeepAwakeMicroseconds of the one before), or a
@@ -141,7 +142,7 @@ SecondCore& second_core()
 
 // Claims the helper for the calling thread, starting it or moving it off
 // this thread's core first. False when it cannot help.
-bool claim(SecondCore& core, bool announced)
+bool claim(SecondCore& core, bool announced, bool holdCore)
 {
     int32_t idle = Idle;
     if (!core.state.compare_exchange_strong(idle, Claimed, std::memory_order_acquire))
@@ -181,15 +182,17 @@ bool claim(SecondCore& core, bool announced)
                          std::memory_order_relaxed);
     core.lastOffer = now;
     // The scheduler would move this thread onto the helper's busy core.
-    pthread_getaffinity_np(pthread_self(), sizeof core.offererCores, &core.offererCores);
-    pin(pthread_self(), here);
+    core.offererHeld = holdCore && pthread_getaffinity_np(pthread_self(), sizeof core.offererCores,
+                                                          &core.offererCores) == 0;
+    if (core.offererHeld)
+        pin(pthread_self(), here);
     return true;
 }
 
-bool offer(SecondCoreTask task, void* context, bool announced)
+bool offer(SecondCoreTask task, void* context, bool announced, bool holdCore)
 {
     SecondCore& core = second_core();
-    if (!claim(core, announced))
+    if (!claim(core, announced, holdCore))
         return false;
     core.task = task;
     core.context = context;
@@ -200,15 +203,16 @@ bool offer(SecondCoreTask task, void* context, bool announced)
 
 }   // namespace
 
-bool second_core_offer(SecondCoreTask task, void* context)
+bool second_core_offer(SecondCoreTask task, void* context, bool holdCore)
 {
-    return offer(task, context, false);
+    return offer(task, context, false, holdCore);
 }
 
 bool second_core_take_back()
 {
     SecondCore& core = second_core();
-    pthread_setaffinity_np(pthread_self(), sizeof core.offererCores, &core.offererCores);
+    if (core.offererHeld)
+        pthread_setaffinity_np(pthread_self(), sizeof core.offererCores, &core.offererCores);
     int32_t offered = Offered;
     if (core.state.compare_exchange_strong(offered, Idle, std::memory_order_acquire))
         return true;
@@ -224,6 +228,6 @@ bool second_core_take_back()
 
 void second_core_wake()
 {
-    if (offer(nullptr, nullptr, true))
+    if (offer(nullptr, nullptr, true, false))
         second_core_take_back();
 }

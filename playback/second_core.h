@@ -33,8 +33,12 @@ using SecondCoreTask = void (*)(void* context);
 // True when the task was handed to the helper, which will start it as soon
 // as it runs; false when there is no second core to run it (one allowed
 // core, a process forked from the one that started the helper) or another
-// thread's task has it.
-bool second_core_offer(SecondCoreTask task, void* context);
+// thread's task has it. holdCore keeps the offering thread on its core until
+// second_core_take_back, for a job that keeps both cores busy for
+// milliseconds: the scheduler would otherwise move it onto the helper's
+// core. A short task beside other busy threads (a capture's frame beside
+// its writer and the program reading its pipe) leaves it free.
+bool second_core_offer(SecondCoreTask task, void* context, bool holdCore = true);
 
 // The offered task is either taken back before it began (true: it will
 // never run) or has ended when this returns (false).
