@@ -115,8 +115,12 @@ struct SecondCore {
     // helper is left to end with the process.
     ~SecondCore()
     {
-        if (!thread.joinable() || owner != getpid())
+        if (!thread.joinable())
             return;
+        if (owner != getpid()) {   // a forked child: the thread is the parent's
+            thread.detach();
+            return;
+        }
         const auto since = std::chrono::steady_clock::now();
         for (;;) {
             int32_t seen = state.load(std::memory_order_acquire);
@@ -182,8 +186,8 @@ bool claim(SecondCore& core, bool announced, bool holdCore)
                          std::memory_order_relaxed);
     core.lastOffer = now;
     // The scheduler would move this thread onto the helper's busy core.
-    core.offererHeld = holdCore && pthread_getaffinity_np(pthread_self(), sizeof core.offererCores,
-                                                          &core.offererCores) == 0;
+    core.offererHeld = holdCore && here >= 0 &&
+        pthread_getaffinity_np(pthread_self(), sizeof core.offererCores, &core.offererCores) == 0;
     if (core.offererHeld)
         pin(pthread_self(), here);
     return true;
