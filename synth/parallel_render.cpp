@@ -211,9 +211,9 @@ void store_kept(ParallelRender& job, int32_t k)
 }
 
 // Every track of block b through its echo line into the sums, in track
-// order, and out, one peak window's part at a time; the block's first slot
-// of each line goes aside, and so do the peaks of a window it shares with
-// the block before.
+// order, and out, up to a chunk's length at a time (with peaks, one peak
+// window's part); the block's first slot of each line goes aside, and so do
+// the peaks of a window it shares with the block before.
 void render_block(ParallelRender& job, Renderer& r, int32_t b)
 {
     Kept& kept = job.kept[b % KeptBlocks];
@@ -231,8 +231,9 @@ void render_block(ParallelRender& job, Renderer& r, int32_t b)
     MixTargets to;
     to.heardMask = job.heard;
     for (int32_t from = first; from < end;) {
+        // Runs as long as the mixer takes; with peaks, within one window.
         const int32_t w = from / ChunkSamples;
-        const int32_t n = std::min(end, (w + 1) * ChunkSamples) - from;
+        const int32_t n = std::min(end, job.peaks ? (w + 1) * ChunkSamples : from + ChunkSamples) - from;
         const int32_t position = job.start + from;
         if (job.played == 0)
             std::fill(r.sum, r.sum + n, 0.0f);
