@@ -7,11 +7,13 @@
 // thread on its waker's core, and a thread sent to an idle core may wait a
 // whole scheduler tick, about 4 ms, before it runs there. A frame takes a
 // fifth of a millisecond and the whole song five. So the helper is pinned
-// to a core other than the offering thread's, and after each task it keeps
-// spinning (with pause) for KeepAwakeMicroseconds before it sleeps: tasks
-// that come back to back (frames, renders, a parse followed by its render)
-// find it running; a task that finds it asleep may start late, so every
-// task must be safe to take back (second_core_take_back) and do alone.
+// to a core other than the offering thread's, and after a task that came
+// within KeepAwakeMicroseconds of the one before (a capture's frames, the
+// blocks a render writes) it stays awake that long, spinning with pause and
+// yielding its core to any other thread that wants it, before it sleeps;
+// frames a display paces, 16 ms apart, let it sleep at once. A task that
+// finds it asleep may start late, so every task must be safe to take back
+// (second_core_take_back) and do alone.
 //
 // Order of calls, from one thread: second_core_offer(task, context), then
 // that thread's own share of the job, then second_core_take_back() once;
