@@ -211,8 +211,7 @@ void store_kept(ParallelRender& job, int32_t k)
 }
 
 // Every track of block b through its echo line into the sums, in track
-// order, and out, up to a chunk's length at a time (with peaks, one peak
-// window's part); the block's first slot of each line goes aside, and so do
+// order, and out; the block's first slot of each line goes aside, and so do
 // the peaks of a window it shares with the block before.
 void render_block(ParallelRender& job, Renderer& r, int32_t b)
 {
@@ -230,22 +229,24 @@ void render_block(ParallelRender& job, Renderer& r, int32_t b)
         std::fill(kept.peaks, kept.peaks + MaxVoices, 0.0f);
     MixTargets to;
     to.heardMask = job.heard;
+    // Runs as long as the mixer takes, cut at row boundaries (and with peaks
+    // at window boundaries), each mixed and written out at once.
     for (int32_t from = first; from < end;) {
-        // Runs as long as the mixer takes; with peaks, within one window.
         const int32_t w = from / ChunkSamples;
-        const int32_t n = std::min(end, job.peaks ? (w + 1) * ChunkSamples : from + ChunkSamples) - from;
         const int32_t position = job.start + from;
-        if (job.played == 0)
-            std::fill(r.sum, r.sum + n, 0.0f);
-        if (job.peaks)
+        int32_t n = std::min(end - from, ChunkSamples);
+        if (job.peaks) {
+            n = std::min(n, (w + 1) * ChunkSamples - from);
             to.peaks = from == first && begins_mid_window(job, b) ? kept.peaks : job.peaks + size_t(w) * MaxVoices;
-        for (int32_t i = 0; i < n && job.played > 0;) {
-            mixer_row_steps(r.walk, 1, job.played, position + i);
-            const int32_t run = std::min(n - i, Song.RowLength - (position + i) % Song.RowLength);
-            to.heard = r.sum + i;
-            to.held = job.holdFirstSlots && from == first && i == 0 ? kept.slots : nullptr;
-            mixer_mix_tracks(r.walk, 1, job.played, position + i, run, to);
-            i += run;
+        }
+        if (job.played > 0) {
+            mixer_row_steps(r.walk, 1, job.played, position);
+            n = std::min(n, Song.RowLength - position % Song.RowLength);
+            to.heard = r.sum;
+            to.held = job.holdFirstSlots && from == first ? kept.slots : nullptr;
+            mixer_mix_tracks(r.walk, 1, job.played, position, n, to);
+        } else {
+            std::fill(r.sum, r.sum + n, 0.0f);
         }
         mixer_write_output(r.sum, job.out + from, n);
         r.at += n;
