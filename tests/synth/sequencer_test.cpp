@@ -386,6 +386,21 @@ TEST(TwoThreadRender, EqualsTheSingleThreadedRenderAndLeavesTracksOut)
     }
     EXPECT_FLOAT_EQ(loudest1, 5.5f);   // the kick's inverted decay
     EXPECT_GT(loudest3, 0.5f);
+
+    // Track 6 (the lead, with echo) alone stays inside the clamp, so each
+    // window's loudest output sample is its peak scaled and truncated: every
+    // window, those the render's blocks begin in the middle of too, has its
+    // whole peak.
+    synth_reset();
+    ASSERT_EQ(parse_text(EmbeddedSong), 0);
+    std::vector<int16_t> lead(static_cast<size_t>(samples));
+    synth_render_parallel(lead.data(), samples, 1u << 6, peaks.data());
+    for (int32_t w = 0; w < windows; ++w) {
+        int32_t loudest = 0;
+        for (int32_t i = w * PeakWindowSamples; i < std::min(samples, (w + 1) * PeakWindowSamples); ++i)
+            loudest = std::max(loudest, std::abs(int32_t(lead[size_t(i)])));
+        ASSERT_EQ(int32_t(double(peaks[size_t(w) * MaxVoices + 6]) * 5461.166666666666), loudest) << w;
+    }
 }
 
 }   // namespace
