@@ -19,10 +19,6 @@
 #include <sched.h>
 #include <unistd.h>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 namespace {
 
 enum State : int32_t {
@@ -33,13 +29,6 @@ enum State : int32_t {
     Done,       // it has ended; the offering thread has not yet seen that
     Stopping,   // the program ends
 };
-
-void pause_once()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    _mm_pause();
-#endif
-}
 
 // A core this thread may run on other than `avoid`, or -1.
 int32_t other_core(int32_t avoid)
@@ -89,7 +78,7 @@ struct SecondCore {
             for (int32_t spin = 1; (seen = state.load(std::memory_order_acquire)) != Offered && seen != Stopping;
                  ++spin) {
                 if (spin % 256 != 0) {
-                    pause_once();
+                    second_core_pause();
                 } else if (std::chrono::steady_clock::now() - since > awake) {
                     state.wait(seen, std::memory_order_acquire);
                     since = std::chrono::steady_clock::now();
@@ -222,7 +211,7 @@ bool second_core_take_back()
         return true;
     for (int32_t spin = 0; (offered = core.state.load(std::memory_order_acquire)) != Done; ++spin) {
         if (spin < 4096)
-            pause_once();
+            second_core_pause();
         else
             core.state.wait(offered, std::memory_order_acquire);
     }

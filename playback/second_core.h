@@ -42,6 +42,16 @@ using SecondCoreTask = void (*)(void* context);
 // its writer and the program reading its pipe) leaves it free.
 bool second_core_offer(SecondCoreTask task, void* context, bool holdCore = true);
 
+// One step of a wait that spins on memory the other core writes: the
+// processor's pause, which frees the core's resources for a moment and
+// keeps the loop from flooding the memory system.
+inline void second_core_pause()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
 // The offered task is either taken back before it began (true: it will
 // never run) or has ended when this returns (false).
 bool second_core_take_back();

@@ -23,10 +23,6 @@
 #include <chrono>
 #include <thread>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 double seconds_now() {
@@ -51,9 +47,7 @@ int32_t balanced_split(int32_t split, double callerSeconds, double helperSeconds
 // while a yield so that a busy machine's other work can run.
 void wait_a_little(int32_t& spins) {
     if (++spins < 2000) {
-#if defined(__SSE2__)
-        _mm_pause();
-#endif
+        second_core_pause();
     } else {
         std::this_thread::yield();
     }

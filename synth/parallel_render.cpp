@@ -55,9 +55,6 @@
 #include <chrono>
 #include <memory>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -162,9 +159,7 @@ void wait_for_blocks(ParallelRender& job, int32_t b, int32_t& prefix, int32_t* r
         if (spin == 0)
             since = std::chrono::steady_clock::now();
         if (spin % 64 != 0 || std::chrono::steady_clock::now() - since < SpinLimit) {
-#if defined(__x86_64__) || defined(__i386__)
-            _mm_pause();
-#endif
+            second_core_pause();
             continue;
         }
         if (reported)
