@@ -1,6 +1,8 @@
 // The polygon filler: each edge records where it crosses every row it
 // spans in the per-row edge tables (the leftmost and rightmost crossing and
-// their depths), then each row's span is drawn (spans.cpp).
+// their depths), then each row's span is drawn (spans.cpp). With AVX-512 a
+// polygon of up to four edges keeps those tables in registers, sixteen rows
+// at a time.
 //
 // Depth: polygons store trunc(z * 2048) wrapped to 16 bits (exact ordering
 // for -16 < z <= 0), interpolated along the edges and across the rows.
@@ -125,37 +127,145 @@ void record_crossings(const EdgeWalk& walk) {
 }
 
 #if defined(R3D_AVX512)
-// record_crossings on processors with AVX-512: the steps one after the
-// other as before, kept in a list; then the comparisons and the table
-// updates sixteen rows at a time, the stores masked to the rows where the
+// Records the crossings and depths of rows row ... row + 15 (those below
+// row + rows) in the row tables: the comparisons for the sixteen rows at
+// once, the stores masked to the rows where the crossing replaces the
+// stored one.
+R3D_AVX512_TARGET inline void record_lanes_avx512(int32_t row, int32_t rows, __m512 crossing, __m512 depth) {
+    const __mmask16 inEdge = __mmask16(_bzhi_u32(0xFFFFu, uint32_t(std::min(rows, 16))));
+    // Ties replace: the later edge's z wins at a shared vertex.
+    const __mmask16 further = _mm512_mask_cmp_ps_mask(
+        inEdge, crossing, _mm512_maskz_loadu_ps(inEdge, R3d.RowRightX + row), _CMP_GE_OQ);
+    _mm512_mask_storeu_ps(R3d.RowRightX + row, further, crossing);
+    _mm512_mask_storeu_ps(R3d.RowRightZ + row, further, depth);
+    const __mmask16 nearer = _mm512_mask_cmp_ps_mask(
+        inEdge, crossing, _mm512_maskz_loadu_ps(inEdge, R3d.RowLeftX + row), _CMP_LE_OQ);
+    _mm512_mask_storeu_ps(R3d.RowLeftX + row, nearer, crossing);
+    _mm512_mask_storeu_ps(R3d.RowLeftZ + row, nearer, depth);
+}
+
+// record_crossings on processors with AVX-512: sixteen rows at a time, the
+// steps one after the other as before, each crossing and depth dropped into
+// its row's lane as it is formed; then the comparisons and the table updates
+// for the sixteen rows at once, the stores masked to the rows where the
 // crossing replaces the stored one. Each row sees the same comparisons in
 // the same order of edges.
+//
+// The lanes are filled in registers (sixteen scalar stores read back as one
+// vector would wait for every store to reach the cache), and always all
+// sixteen steps, lanes past the edge's end masked off: a step count that
+// varies from edge to edge would be a branch the processor mispredicts, and
+// without it the next edge's steps overlap this edge's.
 R3D_AVX512_TARGET void record_crossings_avx512(const EdgeWalk& walk) {
     const int32_t rows = walk.last - walk.row + 1;
-    alignas(64) float xs[FrameHeight];
-    alignas(64) float zs[FrameHeight];
-    float x = walk.x;
-    float z = walk.z;
-    for (int32_t k = 0; k < rows; k++) {
-        xs[k] = x;
-        zs[k] = z;
-        x += walk.dx;
-        z += walk.dz;
-    }
+    const __m128 dx = _mm_set_ss(walk.dx);
+    const __m128 dz = _mm_set_ss(walk.dz);
+    __m128 x = _mm_set_ss(walk.x);
+    __m128 z = _mm_set_ss(walk.z);
     for (int32_t k = 0; k < rows; k += 16) {
-        const __mmask16 inEdge = __mmask16(_bzhi_u32(0xFFFFu, uint32_t(std::min(rows - k, 16))));
-        const int32_t row = walk.row + k;
-        const __m512 crossing = _mm512_maskz_loadu_ps(inEdge, xs + k);
-        const __m512 depth = _mm512_maskz_loadu_ps(inEdge, zs + k);
-        // Ties replace: the later edge's z wins at a shared vertex.
-        const __mmask16 further = _mm512_mask_cmp_ps_mask(
-            inEdge, crossing, _mm512_maskz_loadu_ps(inEdge, R3d.RowRightX + row), _CMP_GE_OQ);
-        _mm512_mask_storeu_ps(R3d.RowRightX + row, further, crossing);
-        _mm512_mask_storeu_ps(R3d.RowRightZ + row, further, depth);
-        const __mmask16 nearer = _mm512_mask_cmp_ps_mask(
-            inEdge, crossing, _mm512_maskz_loadu_ps(inEdge, R3d.RowLeftX + row), _CMP_LE_OQ);
-        _mm512_mask_storeu_ps(R3d.RowLeftX + row, nearer, crossing);
-        _mm512_mask_storeu_ps(R3d.RowLeftZ + row, nearer, depth);
+        __m512 crossing = _mm512_setzero_ps();
+        __m512 depth = _mm512_setzero_ps();
+#pragma GCC unroll 16
+        for (int32_t j = 0; j < 16; j++) {
+            const __mmask16 lane = __mmask16(1u << j);
+            crossing = _mm512_mask_broadcastss_ps(crossing, lane, x);
+            depth = _mm512_mask_broadcastss_ps(depth, lane, z);
+            x = _mm_add_ss(x, dx);
+            z = _mm_add_ss(z, dz);
+        }
+        record_lanes_avx512(walk.row + k, rows - k, crossing, depth);
+    }
+}
+
+// One step of up to four edges' walks side by side: the lanes whose edge
+// has reached its first row (`waits` steps from the top) take a step.
+R3D_AVX512_TARGET inline void walk_lanes(__m128& xs, __m128& zs, __m128 dxs, __m128 dzs, __m128i waits,
+                                         int32_t step) {
+    const __mmask8 walking = _mm_cmpge_epi32_mask(_mm_set1_epi32(step), waits);
+    xs = _mm_mask_add_ps(xs, walking, xs, dxs);
+    zs = _mm_mask_add_ps(zs, walking, zs, dzs);
+}
+
+// A polygon of at most four edges, rows top ... bottom, on processors with
+// AVX-512: the crossings every edge records, compared and kept in the
+// lanes of registers instead of the tables, sixteen rows at a time, each
+// row seeing the same comparisons in the same order of edges; then those
+// rows' spans. The four edges' steps are taken side by side in the lanes of
+// one vector, each lane the same additions as its edge's own walk, so the
+// four walks take the time of one; a lane waits at its edge's first value
+// until its first row.
+R3D_AVX512_TARGET void fill_quad_avx512(uint8_t* target, const EdgeWalk* walks, int32_t n, int32_t top,
+                                        int32_t bottom, uint8_t colour) {
+    alignas(16) float x[4] = {};
+    alignas(16) float z[4] = {};
+    alignas(16) float dx[4] = {};
+    alignas(16) float dz[4] = {};
+    alignas(16) int32_t firstStep[4] = {};
+    for (int32_t e = 0; e < n; e++) {
+        x[e] = walks[e].x;
+        z[e] = walks[e].z;
+        dx[e] = walks[e].dx;
+        dz[e] = walks[e].dz;
+        firstStep[e] = walks[e].row - top;
+    }
+    __m128 xs = _mm_load_ps(x);
+    __m128 zs = _mm_load_ps(z);
+    const __m128 dxs = _mm_load_ps(dx);
+    const __m128 dzs = _mm_load_ps(dz);
+    const __m128i waits = _mm_load_si128(reinterpret_cast<const __m128i*>(firstStep));
+    // The zero-masking form: the plain one starts from an undefined vector.
+    constexpr __mmask16 AllLanes = 0xFFFF;
+    // Lane s of a pair of quarters (below): edge 0's value at step s, for s < 8.
+    const __m512i stepsOfEdge0 = _mm512_set_epi32(0, 0, 0, 0, 0, 0, 0, 0, 28, 24, 20, 16, 12, 8, 4, 0);
+    const __m512i laneRows = _mm512_set_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    int32_t step = 0;   // rows from top of the value in xs and zs
+    for (int32_t row = top; row <= bottom; row += 16) {
+        // quarterX[q] lane 4 * s + e: edge e's crossing at row row + 4 * q + s.
+        __m512 quarterX[4];
+        __m512 quarterZ[4];
+        for (int32_t q = 0; q < 4; q++) {
+            quarterX[q] = _mm512_castps128_ps512(xs);
+            quarterZ[q] = _mm512_castps128_ps512(zs);
+            walk_lanes(xs, zs, dxs, dzs, waits, step++);
+            quarterX[q] = _mm512_insertf32x4(quarterX[q], xs, 1);
+            quarterZ[q] = _mm512_insertf32x4(quarterZ[q], zs, 1);
+            walk_lanes(xs, zs, dxs, dzs, waits, step++);
+            quarterX[q] = _mm512_insertf32x4(quarterX[q], xs, 2);
+            quarterZ[q] = _mm512_insertf32x4(quarterZ[q], zs, 2);
+            walk_lanes(xs, zs, dxs, dzs, waits, step++);
+            quarterX[q] = _mm512_insertf32x4(quarterX[q], xs, 3);
+            quarterZ[q] = _mm512_insertf32x4(quarterZ[q], zs, 3);
+            walk_lanes(xs, zs, dxs, dzs, waits, step++);
+        }
+        const int32_t rows = std::min(16, bottom - row + 1);
+        __m512 left = _mm512_set1_ps(100000.0f);
+        __m512 right = _mm512_set1_ps(-100000.0f);
+        __m512 leftZ = _mm512_setzero_ps();
+        __m512 rightZ = _mm512_setzero_ps();
+        const __m512i lanes = _mm512_add_epi32(laneRows, _mm512_set1_epi32(row));
+        for (int32_t e = 0; e < n; e++) {
+            const __mmask16 inEdge = _mm512_cmpge_epi32_mask(lanes, _mm512_set1_epi32(walks[e].row))
+                                     & _mm512_cmple_epi32_mask(lanes, _mm512_set1_epi32(walks[e].last));
+            if (inEdge == 0) {
+                continue;
+            }
+            // Rows 0..7 of the sixteen from the first two quarters, 8..15 from the last two.
+            const __m512i steps = _mm512_add_epi32(stepsOfEdge0, _mm512_set1_epi32(e));
+            const __m512 crossing = _mm512_maskz_shuffle_f32x4(
+                AllLanes, _mm512_permutex2var_ps(quarterX[0], steps, quarterX[1]),
+                _mm512_permutex2var_ps(quarterX[2], steps, quarterX[3]), 0x44);
+            const __m512 depth = _mm512_maskz_shuffle_f32x4(
+                AllLanes, _mm512_permutex2var_ps(quarterZ[0], steps, quarterZ[1]),
+                _mm512_permutex2var_ps(quarterZ[2], steps, quarterZ[3]), 0x44);
+            // Ties replace: the later edge's z wins at a shared vertex.
+            const __mmask16 further = _mm512_mask_cmp_ps_mask(inEdge, crossing, right, _CMP_GE_OQ);
+            right = _mm512_mask_mov_ps(right, further, crossing);
+            rightZ = _mm512_mask_mov_ps(rightZ, further, depth);
+            const __mmask16 nearer = _mm512_mask_cmp_ps_mask(inEdge, crossing, left, _CMP_LE_OQ);
+            left = _mm512_mask_mov_ps(left, nearer, crossing);
+            leftZ = _mm512_mask_mov_ps(leftZ, nearer, depth);
+        }
+        r3d_span_block_avx512(target, row, rows, left, right, leftZ, rightZ, colour);
     }
 }
 #endif
@@ -191,6 +301,16 @@ void r3d_polygon_rows(uint8_t* target, const float (*screen)[3], int32_t n, uint
     if (top > bottom) {
         return;
     }
+#if defined(R3D_AVX512)
+    if (n <= 4 && r3d_has_avx512()) {
+        EdgeWalk walks[4];
+        for (int32_t k = 0; k < n; k++) {
+            walks[k] = edge_walk(screen[k], screen[k + 1 < n ? k + 1 : 0], top, bottom);
+        }
+        fill_quad_avx512(target, walks, n, top, bottom, colour);
+        return;
+    }
+#endif
     for (int32_t row = top; row <= bottom; row++) {
         R3d.RowLeftX[row] = 100000.0f;
         R3d.RowRightX[row] = -100000.0f;

@@ -17,6 +17,7 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #define R3D_AVX512 1
 #define R3D_AVX512_TARGET __attribute__((target("avx512f,avx512vl,avx512bw,bmi2")))
+#include <immintrin.h>
 // Whether the processor has AVX-512 (F, VL, BW) and BMI2.
 bool r3d_has_avx512();
 #endif
@@ -37,3 +38,10 @@ void r3d_polygon_rows(uint8_t* target, const float (*screen)[3], int32_t n, uint
 // The spans of rows top ... bottom from the edge tables (R3d.RowLeftX and
 // the others), in order.
 void r3d_fill_spans(uint8_t* target, int32_t top, int32_t bottom, uint8_t colour);
+#if defined(R3D_AVX512)
+// The spans of rows row ... row + rows - 1 (rows <= 16) from their edge
+// crossings and depths in the lanes of four vectors, as r3d_fill_spans
+// draws them from the tables.
+R3D_AVX512_TARGET void r3d_span_block_avx512(uint8_t* target, int32_t row, int32_t rows, __m512 left, __m512 right,
+                                             __m512 leftZ, __m512 rightZ, uint8_t colour);
+#endif

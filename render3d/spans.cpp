@@ -165,61 +165,16 @@ R3D_AVX512_TARGET __m512i trunc16(__m512 v) {
     return _mm512_mask_mov_epi32(_mm512_maskz_cvttps_epi32(AllLanes, v), tooLarge, _mm512_set1_epi32(INT32_MAX));
 }
 
-// r3d_fill_spans on processors with AVX-512: span_of_row for sixteen rows at
-// once, then each span in passes of 32 pixels whose lanes outside the span
-// are masked off, loads and stores alike, so a span never touches a pixel of
-// its row outside it (nor one beyond the row).
+// r3d_fill_spans on processors with AVX-512: the edge tables sixteen rows
+// at a time, drawn by r3d_span_block_avx512.
 R3D_AVX512_TARGET void fill_spans_avx512(uint8_t* target, int32_t top, int32_t bottom, uint8_t colour) {
-    const __m512i lanes = _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14,
-                                           13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-    const __m256i colours = _mm256_set1_epi8(char(colour));
-    const __m512 half = _mm512_set1_ps(0.5f);
-    const __m512 scale = _mm512_set1_ps(2048.0f);
     for (int32_t row = top; row <= bottom; row += 16) {
         const int32_t rows = std::min(16, bottom - row + 1);
         const __mmask16 inBox = __mmask16(_bzhi_u32(0xFFFFu, uint32_t(rows)));
-        const __m512 left = _mm512_maskz_loadu_ps(inBox, R3d.RowLeftX + row);
-        const __m512 right = _mm512_maskz_loadu_ps(inBox, R3d.RowRightX + row);
-        const __m512 leftZ = _mm512_maskz_loadu_ps(inBox, R3d.RowLeftZ + row);
-        const __m512 rightZ = _mm512_maskz_loadu_ps(inBox, R3d.RowRightZ + row);
-        alignas(64) int32_t starts[16];
-        alignas(64) int32_t ends[16];
-        alignas(64) int32_t depths[16];
-        alignas(64) int32_t steps[16];
-        _mm512_store_si512(starts, trunc16(_mm512_add_ps(left, half)));
-        _mm512_store_si512(ends, _mm512_maskz_min_epi32(AllLanes, trunc16(_mm512_add_ps(right, half)), _mm512_set1_epi32(FrameWidth)));
-        _mm512_store_si512(depths, trunc16(_mm512_mul_ps(leftZ, scale)));
-        // != is true for NaN too: an unordered compare.
-        const __mmask16 sloped = _mm512_cmp_ps_mask(right, left, _CMP_NEQ_UQ);
-        const __m512 dzdx = _mm512_maskz_div_ps(sloped, _mm512_sub_ps(rightZ, leftZ), _mm512_sub_ps(right, left));
-        _mm512_store_si512(steps, trunc16(_mm512_mul_ps(dzdx, scale)));
-        for (int32_t k = 0; k < rows; k++) {
-            int32_t start = starts[k];
-            const int32_t end = ends[k];
-            if (start >= end) {
-                continue;
-            }
-            // Only the low 16 bits of the depth and its step matter.
-            uint32_t depth = uint32_t(depths[k]);
-            const uint32_t step = uint32_t(steps[k]);
-            if (start < 0) {
-                depth += step * (0u - uint32_t(start));
-                start = 0;
-            }
-            uint8_t* pixels = target + (row + k) * FrameWidth;
-            int16_t* stored = R3d.DepthBuffer + (row + k) * FrameWidth;
-            __m512i fresh = _mm512_add_epi16(_mm512_set1_epi16(int16_t(depth)),
-                                             _mm512_mullo_epi16(_mm512_set1_epi16(int16_t(step)), lanes));
-            const __m512i pass32 = _mm512_set1_epi16(int16_t(uint16_t(step * 32u)));
-            for (int32_t x = start; x < end; x += 32) {
-                const __mmask32 inSpan = _bzhi_u32(0xFFFFFFFFu, uint32_t(std::min(end - x, 32)));
-                const __m512i old = _mm512_maskz_loadu_epi16(inSpan, stored + x);
-                const __mmask32 pass = _mm512_mask_cmpge_epi16_mask(inSpan, fresh, old);
-                _mm512_mask_storeu_epi16(stored + x, pass, fresh);
-                _mm256_mask_storeu_epi8(pixels + x, pass, colours);
-                fresh = _mm512_add_epi16(fresh, pass32);
-            }
-        }
+        r3d_span_block_avx512(target, row, rows, _mm512_maskz_loadu_ps(inBox, R3d.RowLeftX + row),
+                              _mm512_maskz_loadu_ps(inBox, R3d.RowRightX + row),
+                              _mm512_maskz_loadu_ps(inBox, R3d.RowLeftZ + row),
+                              _mm512_maskz_loadu_ps(inBox, R3d.RowRightZ + row), colour);
     }
 }
 #endif
@@ -230,6 +185,59 @@ R3D_AVX512_TARGET void fill_spans_avx512(uint8_t* target, int32_t top, int32_t b
 bool r3d_has_avx512() {
     static const bool yes = detect_avx512();
     return yes;
+}
+#endif
+
+#if defined(R3D_AVX512)
+// span_of_row for sixteen rows at once, then each span in passes of 32
+// pixels whose lanes outside the span are masked off, loads and stores
+// alike, so a span never touches a pixel of its row outside it (nor one
+// beyond the row).
+R3D_AVX512_TARGET void r3d_span_block_avx512(uint8_t* target, int32_t row, int32_t rows, __m512 left, __m512 right,
+                                             __m512 leftZ, __m512 rightZ, uint8_t colour) {
+    const __m512i lanes = _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14,
+                                           13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    const __m256i colours = _mm256_set1_epi8(char(colour));
+    const __m512 half = _mm512_set1_ps(0.5f);
+    const __m512 scale = _mm512_set1_ps(2048.0f);
+    alignas(64) int32_t starts[16];
+    alignas(64) int32_t ends[16];
+    alignas(64) int32_t depths[16];
+    alignas(64) int32_t steps[16];
+    _mm512_store_si512(starts, trunc16(_mm512_add_ps(left, half)));
+    _mm512_store_si512(ends, _mm512_maskz_min_epi32(AllLanes, trunc16(_mm512_add_ps(right, half)), _mm512_set1_epi32(FrameWidth)));
+    _mm512_store_si512(depths, trunc16(_mm512_mul_ps(leftZ, scale)));
+    // != is true for NaN too: an unordered compare.
+    const __mmask16 sloped = _mm512_cmp_ps_mask(right, left, _CMP_NEQ_UQ);
+    const __m512 dzdx = _mm512_maskz_div_ps(sloped, _mm512_sub_ps(rightZ, leftZ), _mm512_sub_ps(right, left));
+    _mm512_store_si512(steps, trunc16(_mm512_mul_ps(dzdx, scale)));
+    for (int32_t k = 0; k < rows; k++) {
+        int32_t start = starts[k];
+        const int32_t end = ends[k];
+        if (start >= end) {
+            continue;
+        }
+        // Only the low 16 bits of the depth and its step matter.
+        uint32_t depth = uint32_t(depths[k]);
+        const uint32_t step = uint32_t(steps[k]);
+        if (start < 0) {
+            depth += step * (0u - uint32_t(start));
+            start = 0;
+        }
+        uint8_t* pixels = target + (row + k) * FrameWidth;
+        int16_t* stored = R3d.DepthBuffer + (row + k) * FrameWidth;
+        __m512i fresh = _mm512_add_epi16(_mm512_set1_epi16(int16_t(depth)),
+                                         _mm512_mullo_epi16(_mm512_set1_epi16(int16_t(step)), lanes));
+        const __m512i pass32 = _mm512_set1_epi16(int16_t(uint16_t(step * 32u)));
+        for (int32_t x = start; x < end; x += 32) {
+            const __mmask32 inSpan = _bzhi_u32(0xFFFFFFFFu, uint32_t(std::min(end - x, 32)));
+            const __m512i old = _mm512_maskz_loadu_epi16(inSpan, stored + x);
+            const __mmask32 pass = _mm512_mask_cmpge_epi16_mask(inSpan, fresh, old);
+            _mm512_mask_storeu_epi16(stored + x, pass, fresh);
+            _mm256_mask_storeu_epi8(pixels + x, pass, colours);
+            fresh = _mm512_add_epi16(fresh, pass32);
+        }
+    }
 }
 #endif
 
