@@ -66,6 +66,7 @@ struct SecondCore {
     // job was announced. Frames a display paces, 16 ms apart, let it sleep.
     std::chrono::steady_clock::time_point lastOffer;
     std::atomic<bool> stayAwake{true};
+    std::atomic<bool> backToBackAwake{true};   // second_core_keep_awake
 
     void run()
     {
@@ -171,8 +172,9 @@ bool claim(SecondCore& core, bool announced, bool holdCore)
         }
     }
     const auto now = std::chrono::steady_clock::now();
-    core.stayAwake.store(announced || now - core.lastOffer < std::chrono::microseconds(KeepAwakeMicroseconds),
-                         std::memory_order_relaxed);
+    const bool backToBack = core.backToBackAwake.load(std::memory_order_relaxed) &&
+                            now - core.lastOffer < std::chrono::microseconds(KeepAwakeMicroseconds);
+    core.stayAwake.store(announced || backToBack, std::memory_order_relaxed);
     core.lastOffer = now;
     // The scheduler would move this thread onto the helper's busy core.
     core.offererHeld = holdCore && here >= 0 &&
@@ -223,4 +225,9 @@ void second_core_wake()
 {
     if (offer(nullptr, nullptr, true, false))
         second_core_take_back();
+}
+
+void second_core_keep_awake(bool on)
+{
+    second_core().backToBackAwake.store(on, std::memory_order_relaxed);
 }

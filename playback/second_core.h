@@ -58,3 +58,12 @@ bool second_core_take_back();
 
 // Starts the helper if there is a second core, and keeps it awake.
 void second_core_wake();
+
+// Whether the helper stays awake after tasks that come back to back (on
+// from the start). A program whose other threads fill both cores between
+// its tasks turns it off: a capture writing its frames, whose writer and
+// the program reading its pipe would lose to the helper's spinning the time
+// it saves (the whole show as Y4M into a pipe took 10% longer with it), and
+// a busy core starts a woken thread at once. A job announced by
+// second_core_wake still keeps it awake.
+void second_core_keep_awake(bool on);

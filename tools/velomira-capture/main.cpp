@@ -20,6 +20,7 @@
 // 1 for a failure of the work after it.
 #include "driver/demo.h"
 #include "playback/playback.h"
+#include "playback/second_core.h"
 #include "show/offline.h"
 #include "synth/score_file.h"
 #include "show/timeline.h"
@@ -379,10 +380,14 @@ bool play_frames(const Options& options, Outputs& outputs, const Plan& plan, She
     // function is left.
     FrameSink sink(options, outputs, plan);
     FrameWriter writer;
-    if (anyFrames)
+    if (anyFrames) {
         frame_writer_start(writer, FramePixels, [&sink](const uint8_t* frame, int64_t index, std::string& why) {
             return sink.write(frame, index, why);
         });
+        // The writer (and whatever reads the output) takes the other core's
+        // time between the frames' bottom parts.
+        second_core_keep_awake(false);
+    }
 
     std::vector<SheetStill> stills;
     size_t nextStill = 0;
