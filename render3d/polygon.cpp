@@ -2,7 +2,7 @@
 // spans in the per-row edge tables (the leftmost and rightmost crossing and
 // their depths), then each row's span is drawn (spans.cpp). With AVX-512 a
 // polygon of up to four edges keeps those tables in registers, sixteen rows
-// at a time.
+// at a time; in the browser build, four rows at a time.
 //
 // Depth: polygons store trunc(z * 2048) wrapped to 16 bits (exact ordering
 // for -16 < z <= 0), interpolated along the edges and across the rows.
@@ -80,6 +80,34 @@ EdgeWalk edge_walk(const float* a, const float* b, int32_t firstRow, int32_t las
     step_to_row(walk.row, firstRow, walk.last, walk.x, walk.z, walk.dx, walk.dz);
     return walk;
 }
+
+#if defined(R3D_AVX512) || defined(R3D_WASM_SIMD)
+// Polygons of up to four edges take their edge walks side by side.
+#define R3D_QUAD_LANES 1
+
+// Up to four edge walks of a polygon whose rows start at `top`, lane by
+// lane, for the fillers that take the walks side by side (unused lanes
+// zero): where each starts, its steps, and the steps from top to its first row.
+struct EdgeLanes {
+    alignas(16) float x[4] = {};
+    alignas(16) float z[4] = {};
+    alignas(16) float dx[4] = {};
+    alignas(16) float dz[4] = {};
+    alignas(16) int32_t firstStep[4] = {};
+};
+
+EdgeLanes edge_lanes(const EdgeWalk* walks, int32_t n, int32_t top) {
+    EdgeLanes lanes;
+    for (int32_t e = 0; e < n; e++) {
+        lanes.x[e] = walks[e].x;
+        lanes.z[e] = walks[e].z;
+        lanes.dx[e] = walks[e].dx;
+        lanes.dz[e] = walks[e].dz;
+        lanes.firstStep[e] = walks[e].row - top;
+    }
+    return lanes;
+}
+#endif
 
 // Records the crossings of an edge's walk in the row tables.
 void record_crossings(const EdgeWalk& walk) {
@@ -196,23 +224,12 @@ R3D_AVX512_TARGET inline void walk_lanes(__m128& xs, __m128& zs, __m128 dxs, __m
 // until its first row.
 R3D_AVX512_TARGET void fill_quad_avx512(uint8_t* target, const EdgeWalk* walks, int32_t n, int32_t top,
                                         int32_t bottom, uint8_t colour) {
-    alignas(16) float x[4] = {};
-    alignas(16) float z[4] = {};
-    alignas(16) float dx[4] = {};
-    alignas(16) float dz[4] = {};
-    alignas(16) int32_t firstStep[4] = {};
-    for (int32_t e = 0; e < n; e++) {
-        x[e] = walks[e].x;
-        z[e] = walks[e].z;
-        dx[e] = walks[e].dx;
-        dz[e] = walks[e].dz;
-        firstStep[e] = walks[e].row - top;
-    }
-    __m128 xs = _mm_load_ps(x);
-    __m128 zs = _mm_load_ps(z);
-    const __m128 dxs = _mm_load_ps(dx);
-    const __m128 dzs = _mm_load_ps(dz);
-    const __m128i waits = _mm_load_si128(reinterpret_cast<const __m128i*>(firstStep));
+    const EdgeLanes lanes = edge_lanes(walks, n, top);
+    __m128 xs = _mm_load_ps(lanes.x);
+    __m128 zs = _mm_load_ps(lanes.z);
+    const __m128 dxs = _mm_load_ps(lanes.dx);
+    const __m128 dzs = _mm_load_ps(lanes.dz);
+    const __m128i waits = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes.firstStep));
     // The zero-masking form: the plain one starts from an undefined vector.
     constexpr __mmask16 AllLanes = 0xFFFF;
     // Lane s of a pair of quarters (below): edge 0's value at step s, for s < 8.
@@ -242,10 +259,10 @@ R3D_AVX512_TARGET void fill_quad_avx512(uint8_t* target, const EdgeWalk* walks, 
         __m512 right = _mm512_set1_ps(-100000.0f);
         __m512 leftZ = _mm512_setzero_ps();
         __m512 rightZ = _mm512_setzero_ps();
-        const __m512i lanes = _mm512_add_epi32(laneRows, _mm512_set1_epi32(row));
+        const __m512i rows16 = _mm512_add_epi32(laneRows, _mm512_set1_epi32(row));
         for (int32_t e = 0; e < n; e++) {
-            const __mmask16 inEdge = _mm512_cmpge_epi32_mask(lanes, _mm512_set1_epi32(walks[e].row))
-                                     & _mm512_cmple_epi32_mask(lanes, _mm512_set1_epi32(walks[e].last));
+            const __mmask16 inEdge = _mm512_cmpge_epi32_mask(rows16, _mm512_set1_epi32(walks[e].row))
+                                     & _mm512_cmple_epi32_mask(rows16, _mm512_set1_epi32(walks[e].last));
             if (inEdge == 0) {
                 continue;
             }
@@ -266,6 +283,69 @@ R3D_AVX512_TARGET void fill_quad_avx512(uint8_t* target, const EdgeWalk* walks, 
             leftZ = _mm512_mask_mov_ps(leftZ, nearer, depth);
         }
         r3d_span_block_avx512(target, row, rows, left, right, leftZ, rightZ, colour);
+    }
+}
+#endif
+
+#if defined(R3D_WASM_SIMD)
+// fill_quad_avx512 for the browser build, four rows at a time: the four
+// edges' steps side by side in the lanes of one vector (a lane keeps its
+// edge's first value until its first row), each four steps turned into four
+// rows of each edge (a transpose), the crossings compared and kept in
+// registers in the order of the edges, and those rows' spans drawn.
+void fill_quad_wasm(uint8_t* target, const EdgeWalk* walks, int32_t n, int32_t top, int32_t bottom,
+                    uint8_t colour) {
+    const EdgeLanes lanes = edge_lanes(walks, n, top);
+    v128_t xs = wasm_v128_load(lanes.x);
+    v128_t zs = wasm_v128_load(lanes.z);
+    const v128_t dxs = wasm_v128_load(lanes.dx);
+    const v128_t dzs = wasm_v128_load(lanes.dz);
+    const v128_t waits = wasm_v128_load(lanes.firstStep);
+    int32_t step = 0;   // rows from top of the value in xs and zs
+    for (int32_t row = top; row <= bottom; row += 4) {
+        // byStep[s] lane e: edge e's crossing at row row + s.
+        v128_t byStepX[4];
+        v128_t byStepZ[4];
+        for (int32_t s = 0; s < 4; s++, step++) {
+            byStepX[s] = xs;
+            byStepZ[s] = zs;
+            // The lanes whose edge has reached its first row take a step.
+            const v128_t walking = wasm_i32x4_ge(wasm_i32x4_splat(step), waits);
+            xs = wasm_v128_bitselect(wasm_f32x4_add(xs, dxs), xs, walking);
+            zs = wasm_v128_bitselect(wasm_f32x4_add(zs, dzs), zs, walking);
+        }
+        // byEdge[e] lane s: the same values, edge by edge.
+        const auto transpose = [](const v128_t* byStep, v128_t* byEdge) {
+            const v128_t low01 = wasm_i32x4_shuffle(byStep[0], byStep[1], 0, 4, 1, 5);
+            const v128_t low23 = wasm_i32x4_shuffle(byStep[2], byStep[3], 0, 4, 1, 5);
+            const v128_t high01 = wasm_i32x4_shuffle(byStep[0], byStep[1], 2, 6, 3, 7);
+            const v128_t high23 = wasm_i32x4_shuffle(byStep[2], byStep[3], 2, 6, 3, 7);
+            byEdge[0] = wasm_i32x4_shuffle(low01, low23, 0, 1, 4, 5);
+            byEdge[1] = wasm_i32x4_shuffle(low01, low23, 2, 3, 6, 7);
+            byEdge[2] = wasm_i32x4_shuffle(high01, high23, 0, 1, 4, 5);
+            byEdge[3] = wasm_i32x4_shuffle(high01, high23, 2, 3, 6, 7);
+        };
+        v128_t crossings[4];
+        v128_t depths[4];
+        transpose(byStepX, crossings);
+        transpose(byStepZ, depths);
+        v128_t left = wasm_f32x4_splat(100000.0f);
+        v128_t right = wasm_f32x4_splat(-100000.0f);
+        v128_t leftZ = wasm_f32x4_splat(0.0f);
+        v128_t rightZ = wasm_f32x4_splat(0.0f);
+        const v128_t rows = wasm_i32x4_add(wasm_i32x4_make(0, 1, 2, 3), wasm_i32x4_splat(row));
+        for (int32_t e = 0; e < n; e++) {
+            const v128_t inEdge = wasm_v128_and(wasm_i32x4_ge(rows, wasm_i32x4_splat(walks[e].row)),
+                                                wasm_i32x4_le(rows, wasm_i32x4_splat(walks[e].last)));
+            // Ties replace: the later edge's z wins at a shared vertex.
+            const v128_t further = wasm_v128_and(inEdge, wasm_f32x4_ge(crossings[e], right));
+            right = wasm_v128_bitselect(crossings[e], right, further);
+            rightZ = wasm_v128_bitselect(depths[e], rightZ, further);
+            const v128_t nearer = wasm_v128_and(inEdge, wasm_f32x4_le(crossings[e], left));
+            left = wasm_v128_bitselect(crossings[e], left, nearer);
+            leftZ = wasm_v128_bitselect(depths[e], leftZ, nearer);
+        }
+        r3d_span_block_wasm(target, row, std::min(4, bottom - row + 1), left, right, leftZ, rightZ, colour);
     }
 }
 #endif
@@ -301,13 +381,22 @@ void r3d_polygon_rows(uint8_t* target, const float (*screen)[3], int32_t n, uint
     if (top > bottom) {
         return;
     }
+#if defined(R3D_QUAD_LANES)
 #if defined(R3D_AVX512)
-    if (n <= 4 && r3d_has_avx512()) {
+    const bool quadLanes = n <= 4 && r3d_has_avx512();
+#else
+    const bool quadLanes = n <= 4;
+#endif
+    if (quadLanes) {
         EdgeWalk walks[4];
         for (int32_t k = 0; k < n; k++) {
             walks[k] = edge_walk(screen[k], screen[k + 1 < n ? k + 1 : 0], top, bottom);
         }
+#if defined(R3D_AVX512)
         fill_quad_avx512(target, walks, n, top, bottom, colour);
+#else
+        fill_quad_wasm(target, walks, n, top, bottom, colour);
+#endif
         return;
     }
 #endif

@@ -7,7 +7,8 @@
 //
 // On x86-64 the polygon filler also has AVX-512 paths, chosen at run time
 // (r3d_has_avx512): the same IEEE operations and comparisons on wider
-// vectors, with masked loads and stores in place of branches.
+// vectors, with masked loads and stores in place of branches. The browser
+// build has WebAssembly SIMD paths of four lanes.
 #pragma once
 
 #include "render3d/r3d.h"
@@ -20,6 +21,12 @@
 #include <immintrin.h>
 // Whether the processor has AVX-512 (F, VL, BW) and BMI2.
 bool r3d_has_avx512();
+#endif
+
+// The browser build: WebAssembly's 128-bit SIMD, four rows or edges at once.
+#if defined(__wasm_simd128__)
+#define R3D_WASM_SIMD 1
+#include <wasm_simd128.h>
 #endif
 
 // Integer steps wrap like the two's-complement registers they model; done in
@@ -44,4 +51,11 @@ void r3d_fill_spans(uint8_t* target, int32_t top, int32_t bottom, uint8_t colour
 // draws them from the tables.
 R3D_AVX512_TARGET void r3d_span_block_avx512(uint8_t* target, int32_t row, int32_t rows, __m512 left, __m512 right,
                                              __m512 leftZ, __m512 rightZ, uint8_t colour);
+#endif
+#if defined(R3D_WASM_SIMD)
+// The spans of rows row ... row + rows - 1 (rows <= 4) from their edge
+// crossings and depths in the lanes of four vectors, as r3d_fill_spans
+// draws them from the tables.
+void r3d_span_block_wasm(uint8_t* target, int32_t row, int32_t rows, v128_t left, v128_t right, v128_t leftZ,
+                         v128_t rightZ, uint8_t colour);
 #endif

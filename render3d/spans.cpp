@@ -148,6 +148,35 @@ void spans_of_four_rows(int32_t row, Span* spans) {
 }
 #endif
 
+#if defined(R3D_WASM_SIMD)
+// r3d_trunc on four lanes: WebAssembly's saturating conversion is the rule
+// except for NaN, which it takes to 0.
+v128_t trunc4_wasm(v128_t v) {
+    return wasm_v128_bitselect(wasm_i32x4_splat(INT32_MIN), wasm_i32x4_trunc_sat_f32x4(v), wasm_f32x4_ne(v, v));
+}
+
+// span_of_row for four rows at once, the same operations lane by lane.
+void spans_of_four_rows_wasm(v128_t left, v128_t right, v128_t leftZ, v128_t rightZ, Span* spans) {
+    const v128_t half = wasm_f32x4_splat(0.5f);
+    const v128_t scale = wasm_f32x4_splat(2048.0f);
+    const v128_t start = trunc4_wasm(wasm_f32x4_add(left, half));
+    const v128_t end = wasm_i32x4_min(trunc4_wasm(wasm_f32x4_add(right, half)), wasm_i32x4_splat(FrameWidth));
+    const v128_t depth = trunc4_wasm(wasm_f32x4_mul(leftZ, scale));
+    // != is true for NaN too; the mask leaves +0 elsewhere.
+    const v128_t slope = wasm_f32x4_div(wasm_f32x4_sub(rightZ, leftZ), wasm_f32x4_sub(right, left));
+    const v128_t dzdx = wasm_v128_and(slope, wasm_f32x4_ne(right, left));
+    const v128_t step = trunc4_wasm(wasm_f32x4_mul(dzdx, scale));
+    alignas(16) int32_t lanes[4][4];
+    wasm_v128_store(lanes[0], start);
+    wasm_v128_store(lanes[1], end);
+    wasm_v128_store(lanes[2], depth);
+    wasm_v128_store(lanes[3], step);
+    for (int k = 0; k < 4; k++) {
+        spans[k] = Span{lanes[0][k], lanes[1][k], lanes[2][k], lanes[3][k]};
+    }
+}
+#endif
+
 #if defined(R3D_AVX512)
 bool detect_avx512() {
     __builtin_cpu_init();
@@ -258,8 +287,25 @@ void r3d_fill_spans(uint8_t* target, int32_t top, int32_t bottom, uint8_t colour
         }
     }
 #endif
+#if defined(R3D_WASM_SIMD)
+    for (; row + 3 <= bottom; row += 4) {
+        r3d_span_block_wasm(target, row, 4, wasm_v128_load(R3d.RowLeftX + row), wasm_v128_load(R3d.RowRightX + row),
+                            wasm_v128_load(R3d.RowLeftZ + row), wasm_v128_load(R3d.RowRightZ + row), colour);
+    }
+#endif
     for (; row <= bottom; row++) {
         draw_span(target, row, colour, span_of_row(row));
     }
 }
+
+#if defined(R3D_WASM_SIMD)
+void r3d_span_block_wasm(uint8_t* target, int32_t row, int32_t rows, v128_t left, v128_t right, v128_t leftZ,
+                         v128_t rightZ, uint8_t colour) {
+    Span spans[4];
+    spans_of_four_rows_wasm(left, right, leftZ, rightZ, spans);
+    for (int32_t k = 0; k < rows; k++) {
+        draw_span(target, row + k, colour, spans[k]);
+    }
+}
+#endif
 
