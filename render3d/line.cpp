@@ -43,6 +43,55 @@ void band_range(int32_t centre, uint32_t width, int32_t limit, int32_t& lo, int3
     }
 }
 
+// Steps first ... last of a line whose bands need no clipping and whose
+// minor axis does not wrap: a band runs BandStride apart across the step,
+// a step moves StepStride along the line. The strides are constants, so a
+// wide band across a row is one vector.
+template <int32_t BandStride, int32_t StepStride>
+void walk_unclipped(uint8_t* target, uint8_t colour, int32_t band, int32_t first, int32_t last, int32_t vFixed,
+                    int32_t vFixedStep, int32_t depth, int32_t depthStep) {
+    for (int32_t u = first; u <= last; u++) {
+        const int32_t lo = (vFixed >> 16) - band / 2;
+        if (band == 2) {
+            draw_band(target, colour, depth, lo, lo + 1, BandStride, u * StepStride);
+        } else {
+            draw_band(target, colour, depth, lo, lo + band - 1, BandStride, u * StepStride);
+        }
+        vFixed += vFixedStep;
+        depth = r3d_advance(depth, depthStep, 1);
+    }
+}
+
+// The walk of a line whose every band lies on the screen and, x-major, in
+// the rows drawn, which is most of them: then no band needs clipping, and
+// the common two-pixel band is two fixed pixels. The minor axis then never
+// wraps: its first and last values bound all the others. False (nothing
+// drawn) when some band would need clipping.
+bool draw_unclipped(uint8_t* target, uint8_t colour, uint32_t width, bool xMajor, int32_t first, int32_t last,
+                    int32_t vFixed, int32_t vFixedStep, int32_t depth, int32_t depthStep, int32_t firstRow,
+                    int32_t lastRow) {
+    const int64_t vLast = int64_t(vFixed) + int64_t(last - first) * vFixedStep;
+    if (vLast < INT32_MIN || vLast > INT32_MAX) {
+        return false;
+    }
+    // Floor division by 65536, as >> does.
+    const int64_t centreFirst = int64_t(vFixed) >> 16;
+    const int64_t centreLast = vLast >> 16;
+    const int64_t lowestBand = std::min(centreFirst, centreLast) - int64_t(width / 2);
+    const int64_t highestBand = std::max(centreFirst, centreLast) - int64_t(width / 2) + int64_t(width) - 1;
+    const int32_t bandFirst = xMajor ? std::max(firstRow, 0) : 0;
+    const int32_t bandLast = xMajor ? std::min(lastRow, FrameHeight - 1) : FrameWidth - 1;
+    if (lowestBand < bandFirst || highestBand > bandLast) {
+        return false;
+    }
+    if (xMajor) {
+        walk_unclipped<FrameWidth, 1>(target, colour, int32_t(width), first, last, vFixed, vFixedStep, depth, depthStep);
+    } else {
+        walk_unclipped<1, FrameWidth>(target, colour, int32_t(width), first, last, vFixed, vFixedStep, depth, depthStep);
+    }
+    return true;
+}
+
 }  // namespace
 
 // The line from a to b, clipped to the rows firstRow ... lastRow: an x-major
@@ -101,6 +150,10 @@ void r3d_line_rows(uint8_t* target, uint8_t colour, uint32_t width, const float*
         first = lowest;
     }
     // >> on a negative value rounds toward minus infinity.
+    if (draw_unclipped(target, colour, width, xMajor, first, last, vFixed, vFixedStep, depth, depthStep, firstRow,
+                       lastRow)) {
+        return;
+    }
     if (xMajor) {
         for (int32_t u = first; u <= last; u++) {
             int32_t lo;
