@@ -51,6 +51,7 @@ template <int32_t BandStride, int32_t StepStride>
 void walk_unclipped(uint8_t* target, uint8_t colour, int32_t band, int32_t first, int32_t last, int32_t vFixed,
                     int32_t vFixedStep, int32_t depth, int32_t depthStep) {
     for (int32_t u = first; u <= last; u++) {
+        // >> on a negative value rounds toward minus infinity.
         const int32_t lo = (vFixed >> 16) - band / 2;
         if (band == 2) {
             draw_band(target, colour, depth, lo, lo + 1, BandStride, u * StepStride);
@@ -149,11 +150,11 @@ void r3d_line_rows(uint8_t* target, uint8_t colour, uint32_t width, const float*
         depth = r3d_advance(depth, depthStep, int64_t(lowest) - first);
         first = lowest;
     }
-    // >> on a negative value rounds toward minus infinity.
     if (draw_unclipped(target, colour, width, xMajor, first, last, vFixed, vFixedStep, depth, depthStep, firstRow,
                        lastRow)) {
         return;
     }
+    // >> on a negative value rounds toward minus infinity.
     if (xMajor) {
         for (int32_t u = first; u <= last; u++) {
             int32_t lo;
